@@ -1,0 +1,28 @@
+// What the files of the configuration library offer each other.
+// Used by every source file of CVConfig; the tray program never sees it.
+#ifndef LIBRARY_H
+#define LIBRARY_H
+
+#include "cvconfig.h"
+
+extern HINSTANCE moduleHandle;   // set by DllMain: the instance of the dialogs and icons
+
+// Settings store (store.cpp)
+int LoadSettings(Settings *settings);
+int SaveSettings(const Settings *settings);
+void DeleteSettings();
+
+// Options dialog (options.cpp)
+int RunOptionsDialog(HWND owner, Settings *settings);
+
+// Centring a dialog on the screen (center.cpp)
+void CenterDialog(HWND window);
+
+// Start-with-Windows shortcut (shortcut.cpp)
+void CreateStartupShortcut(HWND owner);
+void DeleteStartupShortcut();
+
+// About box (about.cpp)
+void ShowAboutBox(HWND owner);
+
+#endif

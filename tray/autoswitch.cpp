@@ -1,0 +1,121 @@
+// AutoSwitch: the state follows the Internet connection; Aggressive Offline; the run-time
+// binding of the dial-up networking library. Runs inside the tray icon refresh.
+#include "startup.h"
+#include "online.h"
+#include "trayicon.h"
+#include "autoswitch.h"
+#include <ras.h>
+
+// The ANSI dial-up records in their first published form, the one every version accepts.
+struct DialUpEntry {
+    DWORD dwSize;
+    HRASCONN hrasconn;
+    CHAR szEntryName[RAS_MaxEntryName + 1];
+    CHAR szDeviceType[RAS_MaxDeviceType + 1];
+    CHAR szDeviceName[RAS_MaxDeviceName + 1];
+};
+
+struct DialUpStatus {
+    DWORD dwSize;
+    RASCONNSTATE rasconnstate;
+    DWORD dwError;
+    CHAR szDeviceType[RAS_MaxDeviceType + 1];
+    CHAR szDeviceName[RAS_MaxDeviceName + 1];
+};
+
+#ifndef _WIN64
+static_assert(sizeof(DialUpEntry) == 412, "RASCONN entries are 412 bytes");
+static_assert(sizeof(DialUpStatus) == 160, "RASCONNSTATUS is 160 bytes");
+#endif
+
+#define DIAL_UP_ENTRIES 4
+
+typedef DWORD (WINAPI *RasEnumConnectionsProc)(DialUpEntry *entries, DWORD *size, DWORD *count);
+typedef DWORD (WINAPI *RasGetConnectStatusProc)(HRASCONN connection, DialUpStatus *status);
+
+int lastConnected;
+static int pollCountdown;
+static HMODULE dialUpLibrary;
+static RasEnumConnectionsProc rasEnumConnections;
+static RasGetConnectStatusProc rasGetConnectStatus;
+
+void SetAutoSwitch(int enable)
+{
+    DWORD bit = 0;
+    if (enable) {
+        lastConnected = IsConnected();
+        bit = OPT_AUTOSWITCH;
+    }
+    settings.options = (settings.options & ~OPT_AUTOSWITCH) | bit;
+    RefreshTray(1);
+    pollCountdown = 0;
+}
+
+// The dial-up connections that are not disconnected; 0 when the library is missing or fails.
+static DWORD CountDialUpConnections()
+{
+    if (!dialUpLibrary)
+        return 0;
+    DialUpEntry entries[DIAL_UP_ENTRIES];
+    ZeroMemory(entries, sizeof entries);
+    entries[0].dwSize = sizeof(DialUpEntry);
+    DWORD size = sizeof entries;
+    DWORD count = 0;
+    if (rasEnumConnections(entries, &size, &count) != 0)
+        return 0;
+    DWORD active = 0;
+    for (DWORD index = 0; index < count && index < DIAL_UP_ENTRIES; index++) {
+        DialUpStatus status;
+        ZeroMemory(&status, sizeof status);
+        status.dwSize = sizeof status;
+        if (rasGetConnectStatus(entries[index].hrasconn, &status) == 0 && status.rasconnstate != RASCS_Disconnected)
+            active++;
+    }
+    return active;
+}
+
+int PollAutoSwitch()
+{
+    if (pollCountdown-- > 0)
+        return 0;
+    pollCountdown = 2;
+    int connected = IsConnected();
+    if ((settings.options & OPT_AGGRESSIVE_OFFLINE) && cachedOffline == 0 && connected == 0
+        && CountDialUpConnections() == 0 && connectionFlags != 0) {
+        SetOffline(1);
+        cachedOffline = 1;
+    }
+    int changed = connected != lastConnected;
+    if (changed) {
+        if (connected == 1 && cachedOffline == 1)
+            SetOffline(0);
+        else if (connected == 0 && cachedOffline == 0)
+            SetOffline(1);
+    }
+    lastConnected = connected;
+    return changed;
+}
+
+int LoadDialUpApi()
+{
+    settings.options &= ~OPT_NO_DIALUP;
+    dialUpLibrary = LoadLibraryA("RASAPI32.DLL");
+    if (dialUpLibrary) {
+        rasEnumConnections = (RasEnumConnectionsProc)(void (*)())GetProcAddress(dialUpLibrary, "RasEnumConnectionsA");
+        if (rasEnumConnections)
+            rasGetConnectStatus = (RasGetConnectStatusProc)(void (*)())GetProcAddress(dialUpLibrary, "RasGetConnectStatusA");
+        if (rasEnumConnections && rasGetConnectStatus)
+            return 1;
+    }
+    settings.options = (settings.options & ~OPT_AGGRESSIVE_OFFLINE) | OPT_NO_DIALUP;
+    UnloadDialUpApi();
+    return 0;
+}
+
+void UnloadDialUpApi()
+{
+    if (!dialUpLibrary)
+        return;
+    FreeLibrary(dialUpLibrary);
+    dialUpLibrary = NULL;
+}

@@ -1,0 +1,52 @@
+// Binds CVConfig afresh for each configuration operation and refuses nested calls;
+// wraps the Options and About dialogs. Used by start-up and the window procedure.
+#include "startup.h"
+#include "window.h"
+#include "trayicon.h"
+#include "hotkey.h"
+#include "binding.h"
+
+static int configBusy;
+static int optionsOpen;
+
+LONG CallConfig(LONG operation, Settings *record)
+{
+    if (configBusy)
+        return CONFIG_BUSY;
+    HMODULE library = LoadLibraryA("CVConfig");
+    if (!library) {
+        MessageBoxA(mainWindow, "Couldn't load CVConfig.DLL\n\nPlease re-install Corvalent.",
+                    "Missing Corvalent DLL file", MB_ICONWARNING);
+        return CONFIG_FAILED_LOAD;
+    }
+    configBusy = 1;
+    LONG result;
+    CVCInterfaceProc entry = (CVCInterfaceProc)(void (*)())GetProcAddress(library, "CVCInterface");
+    if (entry) {
+        result = entry(mainWindow, operation, record);
+    } else {
+        MessageBoxA(mainWindow, "Couldn't get Interface Proc Address", "Missing Proc", MB_ICONWARNING);
+        result = CONFIG_FAILED_PROC;
+    }
+    FreeLibrary(library);
+    configBusy = 0;
+    return result;
+}
+
+int ShowOptions()
+{
+    if (windowClosing || optionsOpen)
+        return 1;
+    optionsOpen = 1;
+    CallConfig(CFG_OPTIONS, &settings);
+    UpdateHotKey();
+    RefreshTray(1);
+    optionsOpen = 0;
+    return 0;
+}
+
+int ShowAbout()
+{
+    CallConfig(CFG_ABOUT, &settings);
+    return 0;
+}

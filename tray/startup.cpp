@@ -1,0 +1,200 @@
+// WinMain: reads the command words, hands requests to a running copy, runs the
+// one-shot jobs, or builds the tray instance and runs its message loop.
+#include "startup.h"
+#include "window.h"
+#include "online.h"
+#include "trayicon.h"
+#include "autoswitch.h"
+#include "hotkey.h"
+#include "binding.h"
+#include "corvalent_res.h"
+
+Settings settings;
+HWND mainWindow;
+
+int cmdOptions;
+int cmdExit;
+int cmdUninstall;
+int cmdStartup;
+
+#define CMD_END       (-1)
+#define CMD_OPTIONS   0
+#define CMD_EXIT      1
+#define CMD_UNINSTALL 2
+#define CMD_STARTUP   3
+
+struct CommandWord {
+    const char *word;
+    int code;
+};
+
+static const CommandWord commandWords[] = {
+    { "options",   CMD_OPTIONS },
+    { "exit",      CMD_EXIT },
+    { "uninstall", CMD_UNINSTALL },
+    { "startup",   CMD_STARTUP },
+    { "",          CMD_END },
+};
+
+// The flag of each command code, indexed by the code.
+static int *const commandFlags[] = { &cmdOptions, &cmdExit, &cmdUninstall, &cmdStartup };
+
+#define WORD_SIZE    256
+#define MESSAGE_SIZE 256
+
+static const char unknownWordFormat[] = "Corvalent doesn't know what \"%s\" means.";
+static const char cutMark[] = "...";
+
+// The longest word that fits the message buffer with the text around it.
+#define SHOWN_WORD_MAX (MESSAGE_SIZE - sizeof unknownWordFormat + 2)
+
+static int FindCommandWord(const char *word)
+{
+    const CommandWord *entry = commandWords;
+    while (entry->code != CMD_END && lstrcmpiA(word, entry->word) != 0)
+        entry++;
+    return entry->code;
+}
+
+// Shows the unknown word; one too long for the message is cut and marked.
+static void ReportUnknownWord(HWND owner, char *word, int wordWasCut)
+{
+    char message[MESSAGE_SIZE];
+    if (wordWasCut || lstrlenA(word) > (int)SHOWN_WORD_MAX)
+        lstrcpyA(word + SHOWN_WORD_MAX - (sizeof cutMark - 1), cutMark);
+    wsprintfA(message, unknownWordFormat, word);
+    MessageBoxA(owner, message, "Corvalent Bad Command", MB_ICONWARNING);
+}
+
+int ParseCommandLine(HWND owner, const char *text)
+{
+    char word[WORD_SIZE];
+    if (!text || !*text)
+        return 0;
+    while (*text) {
+        while (*text == ' ')
+            text++;
+        int length = 0;
+        int wordWasCut = 0;
+        for (; *text && *text != ' '; text++) {
+            if (length < WORD_SIZE - 1)
+                word[length++] = *text;
+            else
+                wordWasCut = 1;
+        }
+        word[length] = 0;
+        int code = FindCommandWord(word);
+        if (code == CMD_END) {
+            ReportUnknownWord(owner, word, wordWasCut);
+            return 1;
+        }
+        *commandFlags[code] = 1;
+    }
+    return 0;
+}
+
+// delay seconds as timer milliseconds, capped at the longest period a timer takes.
+static UINT DelayedSettingPeriod()
+{
+    if (settings.delay > USER_TIMER_MAXIMUM / 1000)
+        return USER_TIMER_MAXIMUM;
+    return settings.delay * 1000;
+}
+
+static int CreateMainWindow(HINSTANCE instance)
+{
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = MAIN_WINDOW_CLASS;
+    if (!LoadTrayIcons(instance)) {
+        ReportStartupFailure("Couldn't load tray icons.");
+        return 0;
+    }
+    if (!RegisterClassExA(&windowClass)) {
+        ReportStartupFailure("Couldn't register the Corvalent window class.");
+        return 0;
+    }
+    HWND window = CreateWindowExA(0, MAIN_WINDOW_CLASS, "Corvalent Invisible Window",
+                                  WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, instance, NULL);
+    if (!window) {
+        ReportStartupFailure("Couldn't create the Corvalent window.");
+        return 0;
+    }
+    HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_TRAY_MENU));
+    if (!menu) {
+        ReportStartupFailure("Couldn't load the Corvalent menu.");
+        return 0;
+    }
+    mainWindow = window;
+    trayMenu = GetSubMenu(menu, 0);
+    return 1;
+}
+
+static int RunTrayInstance(HINSTANCE instance)
+{
+    if (!CreateMainWindow(instance))
+        return 1;
+    ForgetTrayIcon();
+    AddTrayIcon();
+    LoadDialUpApi();
+    UpdateHotKey();
+    if (!SetTimer(mainWindow, TIMER_POLL, 1000, NULL)) {
+        MessageBoxA(mainWindow, "Couldn't create a timer", "Corvalent", MB_ICONWARNING);
+        // Take the icon and the hot key away with the window before ending.
+        CloseMainWindow(mainWindow);
+        CleanUp();
+        return 0;
+    }
+    if (cmdOptions)
+        ShowOptions();
+    if (cmdStartup && (settings.options & OPT_DELAYED_SETTING)
+        && !SetTimer(mainWindow, TIMER_DELAYED_SETTING, DelayedSettingPeriod(), NULL))
+        MessageBoxA(mainWindow, "Couldn't create a timer for the delayed setting.", "Corvalent",
+                    MB_ICONWARNING);
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    CleanUp();
+    return 0;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+{
+    settings.delay = 8;
+    if (ParseCommandLine(mainWindow, commandLine))
+        return 1;
+    HWND runningCopy = FindWindowA(MAIN_WINDOW_CLASS, NULL);
+    if (cmdOptions && runningCopy) {
+        PostMessageA(runningCopy, MSG_SHOW_OPTIONS, 0, 0);
+        return 0;
+    }
+    if (cmdExit) {
+        if (runningCopy)
+            SendMessageA(runningCopy, MSG_EXIT, 0, 0);
+        return 0;
+    }
+    if (cmdUninstall && runningCopy) {
+        SendMessageA(runningCopy, MSG_UNINSTALL, 0, 0);
+        return 0;
+    }
+    if (runningCopy && !cmdStartup) {
+        MessageBoxA(GetDesktopWindow(), "Corvalent is already running.\n", "Corvalent", MB_ICONWARNING);
+        return 1;
+    }
+    if (cmdUninstall) {
+        CallConfig(CFG_UNINSTALL, NULL);
+        return 0;
+    }
+    CallConfig(CFG_LOAD, &settings);
+    if (cmdStartup) {
+        ApplyStartupMode();
+        if (!(settings.options & OPT_DELAYED_SETTING) && (settings.options & OPT_EXIT_AFTERWARDS))
+            return 0;
+    }
+    return RunTrayInstance(instance);
+}

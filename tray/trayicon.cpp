@@ -1,0 +1,114 @@
+// The icon in the notification area: six pictures, the tooltip, add, remove and the refresh
+// that every change of state and every poll tick ends in. Used by start-up and the window procedure.
+#include "startup.h"
+#include "window.h"
+#include "online.h"
+#include "trayicon.h"
+#include "autoswitch.h"
+#include "corvalent_res.h"
+#include <shellapi.h>
+
+#define TRAY_ICON_COUNT 6
+#define TRAY_ICON_UID   102
+
+// The icon resource of each picture index: 0 offline, 1 online; +2 AutoSwitch not
+// connected, +4 AutoSwitch connected.
+static const DWORD trayIconIds[TRAY_ICON_COUNT] = {
+    IDI_OFFLINE, IDI_ONLINE, IDI_AUTO_OFFLINE, IDI_AUTO_ONLINE, IDI_CONNECTED_OFFLINE, IDI_CONNECTED_ONLINE,
+};
+
+static HICON trayIcons[TRAY_ICON_COUNT];
+
+// The shell's first record form: the fields up to and including the 64-character tooltip.
+#define TRAY_ICON_DATA_SIZE NOTIFYICONDATAA_V1_SIZE
+#ifndef _WIN64
+static_assert(TRAY_ICON_DATA_SIZE == 88, "the first NOTIFYICONDATA form is 88 bytes");
+#endif
+
+static NOTIFYICONDATAA trayIconData;
+static int trayIconAdded;
+static int lastShownOffline = -1;
+
+BOOL LoadTrayIcons(HINSTANCE instance)
+{
+    for (int index = 0; index < TRAY_ICON_COUNT; index++) {
+        trayIcons[index] = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(trayIconIds[index] & 0xFFFF),
+                                             IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
+        if (!trayIcons[index])
+            return FALSE;
+    }
+    return TRUE;
+}
+
+static int TrayIconIndex(int offline)
+{
+    int index = offline == 1 ? 0 : 1;
+    if (settings.options & OPT_AUTOSWITCH)
+        index += lastConnected ? 4 : 2;
+    return index;
+}
+
+static void FillTrayIconData(NOTIFYICONDATAA *data, int offline)
+{
+    char tip[256];
+    char autoSwitchTip[256];
+    data->cbSize = TRAY_ICON_DATA_SIZE;
+    data->hWnd = mainWindow;
+    data->uID = TRAY_ICON_UID;
+    data->hIcon = trayIcons[TrayIconIndex(offline)];
+    wsprintfA(tip, "Working %s", offline == 1 ? "Offline" : "Online");
+    if (settings.options & OPT_AUTOSWITCH_TOOLTIPS) {
+        wsprintfA(autoSwitchTip, ". AutoSwitch %s", (settings.options & OPT_AUTOSWITCH) ? "On" : "Off");
+        if (settings.options & OPT_AUTOSWITCH)
+            lstrcatA(autoSwitchTip, lastConnected ? " (Connected)" : " (Not Connected)");
+        lstrcatA(tip, autoSwitchTip);
+    }
+    lstrcpynA(data->szTip, tip, 63);
+}
+
+void ForgetTrayIcon()
+{
+    trayIconAdded = 0;
+}
+
+void AddTrayIcon()
+{
+    if (!trayIconAdded) {
+        FillTrayIconData(&trayIconData, IsOffline());
+        trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        trayIconData.uCallbackMessage = MSG_TRAY;
+        if (Shell_NotifyIconA(NIM_ADD, &trayIconData))
+            trayIconAdded = 1;
+    }
+    SetAutoSwitch(settings.options & OPT_AUTOSWITCH);
+    RefreshTray(1);
+}
+
+void RemoveTrayIcon()
+{
+    if (!trayIconAdded)
+        return;
+    FillTrayIconData(&trayIconData, 0);
+    trayIconData.uFlags = 0;
+    Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+    trayIconAdded = 0;
+}
+
+void RefreshTray(int force)
+{
+    if (trayIconAdded != 1)
+        return;
+    int changed = 0;
+    int offline = IsOffline();
+    if (offline != lastShownOffline) {
+        lastShownOffline = offline;
+        changed = 1;
+    }
+    if ((settings.options & OPT_AUTOSWITCH) && PollAutoSwitch())
+        force = 1;
+    if (!force && !changed)
+        return;
+    FillTrayIconData(&trayIconData, cachedOffline);
+    trayIconData.uFlags = NIF_ICON | NIF_TIP;
+    Shell_NotifyIconA(NIM_MODIFY, &trayIconData);
+}

@@ -1,0 +1,166 @@
+// The hidden main window's procedure: tray call-backs, the menu, timers, the hot key,
+// the shell's restart and the requests of other copies; the close and the clean-up.
+#include "startup.h"
+#include "window.h"
+#include "online.h"
+#include "trayicon.h"
+#include "autoswitch.h"
+#include "hotkey.h"
+#include "binding.h"
+#include "corvalent_res.h"
+
+HMENU trayMenu;
+int windowClosing;
+static UINT taskbarCreatedMsg;
+
+void CloseMainWindow(HWND window)
+{
+    if (windowClosing)
+        return;
+    windowClosing = 1;
+    DestroyWindow(window);
+}
+
+void ReportStartupFailure(const char *text)
+{
+    MessageBoxA(mainWindow, text, "Corvalent", MB_ICONWARNING);
+    CleanUp();
+}
+
+void CleanUp()
+{
+    if (trayMenu) {
+        DestroyMenu(trayMenu);
+        trayMenu = NULL;
+    }
+    UnloadDialUpApi();
+}
+
+static void UpdateMenuChecks(HMENU menu)
+{
+    int offline = IsOffline();
+    CheckMenuItem(menu, IDM_WORK_OFFLINE, MF_BYCOMMAND | (offline == 1 ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(menu, IDM_WORK_ONLINE, MF_BYCOMMAND | (offline == 0 ? MF_CHECKED : MF_UNCHECKED));
+}
+
+static void OnTrayNotify(WPARAM, LPARAM mouseMessage)
+{
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    if (mouseMessage == WM_LBUTTONDOWN) {
+        SetOffline(IsOffline() == 1 ? 0 : 1);
+        RefreshTray(1);
+    } else if (mouseMessage == WM_RBUTTONDOWN) {
+        SetForegroundWindow(mainWindow);
+        TrackPopupMenu(trayMenu, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, mainWindow, NULL);
+        // Lets the menu close when the user clicks elsewhere next time.
+        PostMessageA(mainWindow, WM_NULL, 0, 0);
+    }
+}
+
+static void OnDelayedSetting(HWND window)
+{
+    KillTimer(window, TIMER_DELAYED_SETTING);
+    ApplyStartupMode();
+    if (settings.options & OPT_EXIT_AFTERWARDS)
+        SendMessageA(window, WM_CLOSE, 0, 0);
+}
+
+static void OnDestroy(HWND window)
+{
+    KillTimer(window, TIMER_POLL);
+    RemoveTrayIcon();
+    SetHotKey(0);
+    PostQuitMessage(0);
+}
+
+static void OnUninstall(HWND window)
+{
+    CallConfig(CFG_UNINSTALL, NULL);
+    CloseMainWindow(window);
+}
+
+// Returns 0 when the command was handled, -1 when it goes to the default handling.
+static int OnCommand(HWND window, WORD command)
+{
+    switch (command) {
+    case IDM_ABOUT:
+        if (!windowClosing)
+            ShowAbout();
+        return 0;
+    case IDM_WORK_OFFLINE:
+        SetOffline(1);
+        RefreshTray(1);
+        return 0;
+    case IDM_WORK_ONLINE:
+        SetOffline(0);
+        RefreshTray(1);
+        return 0;
+    case IDM_EXIT:
+        CloseMainWindow(window);
+        return 0;
+    case IDM_OPTIONS:
+        ShowOptions();
+        return 0;
+    }
+    return -1;
+}
+
+static void OnTimer(HWND window, WPARAM timer)
+{
+    if (timer == TIMER_POLL)
+        RefreshTray(0);
+    else if (timer == TIMER_DELAYED_SETTING)
+        OnDelayedSetting(window);
+}
+
+static void OnTaskbarCreated()
+{
+    ForgetTrayIcon();
+    AddTrayIcon();
+}
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+        return 0;
+    case WM_DESTROY:
+        OnDestroy(window);
+        return 0;
+    case WM_COMMAND:
+        if (OnCommand(window, LOWORD(wParam)) == 0)
+            return 0;
+        break;
+    case WM_TIMER:
+        OnTimer(window, wParam);
+        return 0;
+    case WM_INITMENU:
+        if ((HMENU)wParam == trayMenu)
+            UpdateMenuChecks(trayMenu);
+        return 0;
+    case WM_HOTKEY:
+        ToggleOffline(1);
+        return 0;
+    case MSG_TRAY:
+        OnTrayNotify(wParam, lParam);
+        return 0;
+    case MSG_SHOW_OPTIONS:
+        ShowOptions();
+        return 0;
+    case MSG_EXIT:
+        CloseMainWindow(window);
+        return 0;
+    case MSG_UNINSTALL:
+        OnUninstall(window);
+        return 0;
+    default:
+        if (taskbarCreatedMsg && message == taskbarCreatedMsg) {
+            OnTaskbarCreated();
+            return 0;
+        }
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

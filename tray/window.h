@@ -1,0 +1,27 @@
+// The hidden main window: its messages, timers and the orderly close of the program.
+// Used by startup.cpp (creation, message loop) and by the files that close or report.
+#ifndef WINDOW_H
+#define WINDOW_H
+
+#include <windows.h>
+
+#define MAIN_WINDOW_CLASS "Corvalent"
+
+// Private messages: the tray call-back, and the requests of a second copy
+#define MSG_TRAY         (WM_USER)
+#define MSG_SHOW_OPTIONS (WM_USER + 1)
+#define MSG_EXIT         (WM_USER + 2)
+#define MSG_UNINSTALL    (WM_USER + 3)
+
+#define TIMER_POLL            101
+#define TIMER_DELAYED_SETTING 108
+
+extern HMENU trayMenu;      // set by WinMain, cleared by CleanUp
+extern int windowClosing;   // set once by CloseMainWindow, read by ShowOptions
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void CloseMainWindow(HWND window);
+void ReportStartupFailure(const char *text);
+void CleanUp();
+
+#endif
