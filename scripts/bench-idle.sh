@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Benchmark of what Corvalent costs while nothing happens, measured over its own one-second timer.
+# Run after a test build (target idle_bench): scripts/bench-idle.sh [x86_64-build-dir] [seconds-off] [seconds-on]
+#
+# (a) AutoSwitch off, per idle second: WinInet state queries, shell calls, heap allocations (goal 1, 0, 0).
+# (b) AutoSwitch and Aggressive Offline on, online and connected, one minute: state queries, connection
+#     checks, dial-up enumerations, shell calls, heap allocations (goal 60, 20, 0, 0, 0).
+# Queries, checks and enumerations are the counters of the WinInet and dial-up doubles; shell calls are
+# the Shell_NotifyIcon calls the recording tray received; heap allocations are Wine's trace lines of
+# RtlAllocateHeap and RtlReAllocateHeap (HeapAlloc, malloc and LocalAlloc all end there) of the program's
+# process between the window marks that tests/bench/idle_bench.cpp writes.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/x86_64}" && pwd)
+seconds_off=${2:-10}
+seconds_on=${3:-60}
+bench=$build/tests/idle_bench.exe
+[ -f "$bench" ] || { echo "missing $bench: build the tests and the target idle_bench first" >&2; exit 1; }
+
+source "$root/scripts/test-env.sh"
+work=$(mktemp -d)
+trap 'test_env_stop; rm -rf "$work"' EXIT
+test_env_start "$build"
+
+# run <off|on> <seconds>: the bench's figures in $work/<mode>.out, Wine's heap trace in $work/<mode>.err.
+run() {
+  (cd "$build/tests" && WINEDEBUG=+pid,trace+heap "$TEST_ENV_WINE" "$bench" "$1" "$2" \
+    >"$work/$1.out" 2>"$work/$1.err") || { echo "idle_bench $1 failed:" >&2; grep idle_bench "$work/$1.err" >&2; exit 1; }
+}
+
+figure() {
+  awk -v name="$2" '$1 == name { print $2 }' "$work/$1.out"
+}
+
+heap_allocations() {
+  awk '
+    /^idle_bench: window start / { pid = $4; inside = 1; next }
+    /^idle_bench: window end / { inside = 0; next }
+    inside && index($0, pid ":") == 1 && /:trace:heap:Rtl(Re)?AllocateHeap / { count++ }
+    END { print count + 0 }' "$work/$1.err"
+}
+
+per_second() {
+  awk -v count="$1" -v seconds="$2" 'BEGIN { printf "%.2f", count / seconds }'
+}
+
+run off "$seconds_off"
+run on "$seconds_on"
+
+echo "(a) AutoSwitch off, idle, ${seconds_off} s window (per second; goal 1, 0, 0)"
+for name in state_queries shell_calls; do
+  count=$(figure off $name)
+  printf "  %-22s %6s in %s s = %s/s\n" "$name" "$count" "$seconds_off" "$(per_second "$count" "$seconds_off")"
+done
+count=$(heap_allocations off)
+printf "  %-22s %6s in %s s = %s/s\n" heap_allocations "$count" "$seconds_off" "$(per_second "$count" "$seconds_off")"
+
+echo "(b) AutoSwitch and Aggressive Offline on, connected, nothing changing, ${seconds_on} s window (goal 60, 20, 0, 0, 0 per minute)"
+for name in state_queries connection_checks dialup_enumerations shell_calls; do
+  printf "  %-22s %6s\n" "$name" "$(figure on $name)"
+done
+printf "  %-22s %6s\n" heap_allocations "$(heap_allocations on)"
+echo "argument violations seen by the doubles: off $(figure off violations), on $(figure on violations)"

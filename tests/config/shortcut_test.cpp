@@ -1,0 +1,402 @@
+// Tests of the "Start with Windows" shortcut that CVConfig.dll writes and deletes, loaded by path in
+// this process: OK in the real Options dialog, uninstall, and StartUp folder values that are faulty.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+#include "../../config/cvconfig.h"
+#include "../../resources/cvconfig_res.h"
+
+using harness::kWaitMs;
+
+namespace {
+
+const wchar_t kSettingsKey[] = L"Software\\Bramlow Software\\Corvalent";
+const wchar_t kMakerKey[] = L"Software\\Bramlow Software";
+const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders";
+const wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kLinkName[] = L"Corvalent.lnk";
+const wchar_t kRootLink[] = L"\\Corvalent.lnk";  // the root of the current drive
+
+// Every value of one registry key, to put the key back as it was.
+class KeyBackup {
+ public:
+  explicit KeyBackup(const wchar_t* key) : key_(key) {
+    HKEY opened;
+    existed_ = RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &opened) == ERROR_SUCCESS;
+    if (!existed_) return;
+    for (DWORD index = 0;; index++) {
+      wchar_t name[256];
+      DWORD nameLength = 256;
+      DWORD type = 0;
+      DWORD size = 0;
+      if (RegEnumValueW(opened, index, name, &nameLength, nullptr, &type, nullptr, &size)) break;
+      Value value = {name, type, std::vector<BYTE>(size)};
+      nameLength = 256;
+      RegEnumValueW(opened, index, name, &nameLength, nullptr, &type, value.data.data(), &size);
+      values_.push_back(value);
+    }
+    RegCloseKey(opened);
+  }
+
+  void Restore() const {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_);
+    RegDeleteKeyW(HKEY_CURRENT_USER, key_);
+    if (!existed_) return;
+    HKEY created;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr)) return;
+    for (const Value& value : values_) {
+      RegSetValueExW(created, value.name.c_str(), 0, value.type, value.data.data(),
+                     static_cast<DWORD>(value.data.size()));
+    }
+    RegCloseKey(created);
+  }
+
+ private:
+  struct Value {
+    std::wstring name;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  const wchar_t* key_;
+  bool existed_ = false;
+  std::vector<Value> values_;
+};
+
+void SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, size_t size) {
+  RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data, static_cast<DWORD>(size));
+}
+
+void SetStartupFolder(const std::wstring& folder) {
+  SetValue(kShellFolders, L"Startup", REG_SZ, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t));
+}
+
+bool KeyExists(const wchar_t* key) {
+  HKEY opened;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &opened)) return false;
+  RegCloseKey(opened);
+  return true;
+}
+
+// What a shell link holds, read back through the shell's own link object.
+struct Link {
+  std::string target;
+  std::string arguments;
+  std::string description;
+  int showCommand = -1;
+};
+
+std::optional<Link> ReadLink(const std::wstring& path) {
+  std::optional<Link> read;
+  HRESULT initialised = CoInitialize(nullptr);
+  IShellLinkA* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                 reinterpret_cast<void**>(&link)))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+      if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
+        char text[MAX_PATH] = "";
+        Link fields;
+        link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
+        fields.target = text;
+        link->GetArguments(text, MAX_PATH);
+        fields.arguments = text;
+        link->GetDescription(text, MAX_PATH);
+        fields.description = text;
+        link->GetShowCmd(&fields.showCommand);
+        read = fields;
+      }
+      file->Release();
+    }
+    link->Release();
+  }
+  if (SUCCEEDED(initialised)) CoUninitialize();
+  return read;
+}
+
+std::string ThisProgram() {
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
+void ExpectLinkToThisProgram(const std::wstring& path) {
+  std::optional<Link> link = ReadLink(path);
+  ASSERT_TRUE(link) << "no readable shell link";
+  EXPECT_EQ(lstrcmpiA(link->target.c_str(), ThisProgram().c_str()), 0) << link->target << " vs " << ThisProgram();
+  EXPECT_EQ(link->arguments, "startup");
+  EXPECT_EQ(link->description, "Corvalent Auto Start");
+  EXPECT_EQ(link->showCommand, SW_SHOWMINNOACTIVE);
+}
+
+bool WriteJunk(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  WriteFile(file, "not a link", 10, &written, nullptr);
+  CloseHandle(file);
+  return true;
+}
+
+class ShortcutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    libraryPath_ = harness::JoinPath(harness::BinFolder(), L"CVConfig.dll");
+    ASSERT_TRUE(harness::FileExists(libraryPath_)) << "missing library";
+    ASSERT_FALSE(harness::FileExists(kRootLink)) << "a shortcut is already at the root of the drive";
+    // The shell's own StartUp folder, asked for before any value is spoilt.
+    wchar_t shellFolder[MAX_PATH];
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_STARTUP | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, shellFolder),
+              S_OK);
+    shellLink_ = harness::JoinPath(shellFolder, kLinkName);
+    DeleteFileW(shellLink_.c_str());
+    owner_ = CreateWindowExW(0, L"Static", L"Owner", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                             nullptr);
+    ASSERT_TRUE(owner_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+    static int serial = 0;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = harness::JoinPath(
+        temp, L"cvshortcut-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial));
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    link_ = harness::JoinPath(folder_, kLinkName);
+    SetStartupFolder(folder_);
+  }
+
+  void TearDown() override {
+    shellFolders_.Restore();
+    userShellFolders_.Restore();
+    DeleteFileW(shellLink_.c_str());
+    for (const std::wstring& file : extraFiles_) DeleteFileW(file.c_str());
+    for (auto folder = extraFolders_.rbegin(); folder != extraFolders_.rend(); ++folder)
+      RemoveDirectoryW(folder->c_str());
+    DeleteFileW(link_.c_str());
+    RemoveDirectoryW(folder_.c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+    if (owner_) DestroyWindow(owner_);
+  }
+
+  // One CVCInterface call with the library loaded for it, as the tray program makes it. For the
+  // Options operation a second thread accepts the dialog (the command OK sends) once it appears.
+  LONG Call(LONG operation, Settings* settings) {
+    HMODULE library = LoadLibraryW(libraryPath_.c_str());
+    if (!library) return -1;
+    CVCInterfaceProc entry = reinterpret_cast<CVCInterfaceProc>(GetProcAddress(library, "CVCInterface"));
+    HANDLE returned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread driver([&] {
+      if (operation != CFG_OPTIONS) return;
+      HWND dialog =
+          harness::WaitForTopWindow(GetCurrentProcessId(), L"#32770", L"Corvalent Options", kWaitMs, returned);
+      if (!dialog) return;
+      dialogSeen_ = dialog;
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_OK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_OPTIONS_OK)));
+      if (WaitForSingleObject(returned, kWaitMs) != WAIT_OBJECT_0) PostMessageW(dialog, WM_CLOSE, 0, 0);
+    });
+    LONG result = entry ? entry(owner_, operation, settings) : -1;
+    SetEvent(returned);
+    driver.join();
+    CloseHandle(returned);
+    FreeLibrary(library);
+    return result;
+  }
+
+  // OK in the Options dialog with "Start with Windows" as given; the record as OK left it.
+  Settings Accept(bool startWithWindows) {
+    Settings settings = {startWithWindows ? DWORD(OPT_START_WITH_WINDOWS) : 0, 0, 0, 8};
+    EXPECT_EQ(Call(CFG_OPTIONS, &settings), CONFIG_OK);
+    return settings;
+  }
+
+  std::wstring libraryPath_;
+  HWND owner_ = nullptr;
+  HWND dialogSeen_ = nullptr;
+  std::wstring folder_;      // this test's StartUp folder, named by the "Startup" value
+  std::wstring link_;        // the shortcut in it
+  std::wstring shellLink_;   // the shortcut in the shell's own StartUp folder
+  std::vector<std::wstring> extraFiles_;
+  std::vector<std::wstring> extraFolders_;
+  KeyBackup shellFolders_{kShellFolders};
+  KeyBackup userShellFolders_{kUserShellFolders};
+};
+
+TEST_F(ShortcutTest, OkWithStartWithWindowsWritesAShortcutThatStartsThisProgramMinimised) {
+  harness::BoxWatcher watcher;
+  Settings settings = Accept(true);
+  EXPECT_EQ(settings.options, DWORD(OPT_START_WITH_WINDOWS));
+  ExpectLinkToThisProgram(link_);
+  EXPECT_EQ(watcher.Count(), 0u);
+}
+
+TEST_F(ShortcutTest, EveryOkWritesTheShortcutAgain) {
+  harness::BoxWatcher watcher;
+  ASSERT_TRUE(WriteJunk(link_));
+  Accept(true);
+  ExpectLinkToThisProgram(link_);
+  ASSERT_TRUE(DeleteFileW(link_.c_str()));
+  Accept(true);
+  ExpectLinkToThisProgram(link_);
+  EXPECT_EQ(watcher.Count(), 0u);
+}
+
+TEST_F(ShortcutTest, OkWithStartWithWindowsClearedDeletesTheShortcutSilently) {
+  harness::BoxWatcher watcher;
+  ASSERT_TRUE(WriteJunk(link_));
+  Accept(false);
+  EXPECT_FALSE(harness::FileExists(link_));
+  Accept(false);
+  EXPECT_FALSE(harness::FileExists(link_));
+  EXPECT_EQ(watcher.Count(), 0u) << "a missing shortcut is no error";
+}
+
+TEST_F(ShortcutTest, UninstallDeletesTheShortcutAndTheKeyAndSaysNothingWhenBothAreGone) {
+  harness::BoxWatcher watcher;
+  ASSERT_TRUE(WriteJunk(link_));
+  DWORD options = OPT_START_WITH_WINDOWS;
+  SetValue(kSettingsKey, L"Options", REG_BINARY, &options, sizeof options);
+  ASSERT_TRUE(KeyExists(kSettingsKey));
+  EXPECT_EQ(Call(CFG_UNINSTALL, nullptr), CONFIG_OK);
+  EXPECT_FALSE(harness::FileExists(link_));
+  EXPECT_FALSE(KeyExists(kSettingsKey));
+  EXPECT_TRUE(KeyExists(kMakerKey));
+  EXPECT_EQ(Call(CFG_UNINSTALL, nullptr), CONFIG_OK);
+  EXPECT_EQ(watcher.Count(), 0u);
+}
+
+TEST_F(ShortcutTest, LongestFolderPathThatFitsGetsTheShortcut) {
+  // 245 characters of folder, a backslash and "Corvalent.lnk" fill 259 characters and the terminator.
+  std::wstring folder = folder_ + L"\\";
+  folder.append(245 - folder.size(), L'f');
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  std::wstring link = harness::JoinPath(folder, kLinkName);
+  extraFolders_.push_back(folder);
+  extraFiles_.push_back(link);
+  SetStartupFolder(folder);
+  harness::BoxWatcher watcher;
+  Accept(true);
+  ExpectLinkToThisProgram(link);
+  EXPECT_FALSE(harness::FileExists(shellLink_));
+  EXPECT_EQ(watcher.Count(), 0u);
+}
+
+// ---- Faulty "Startup" values: the shortcut goes to the shell's own StartUp folder.
+
+enum class Fault { UnterminatedBinaryOfFullLength, ValueOfOneKibibyte, FolderTooLongForTheShortcut, ValueAbsent, KeyAbsent };
+
+const char* FaultName(Fault fault) {
+  switch (fault) {
+    case Fault::UnterminatedBinaryOfFullLength: return "UnterminatedBinaryOfFullLength";
+    case Fault::ValueOfOneKibibyte: return "ValueOfOneKibibyte";
+    case Fault::FolderTooLongForTheShortcut: return "FolderTooLongForTheShortcut";
+    case Fault::ValueAbsent: return "ValueAbsent";
+    case Fault::KeyAbsent: return "KeyAbsent";
+  }
+  return "?";
+}
+
+class FaultyStartupValueTest : public ShortcutTest, public ::testing::WithParamInterface<Fault> {
+ protected:
+  void Spoil() {
+    switch (GetParam()) {
+      case Fault::UnterminatedBinaryOfFullLength: {
+        std::vector<char> bytes(MAX_PATH, 'C');
+        bytes[1] = ':';
+        bytes[2] = '\\';
+        SetValue(kShellFolders, L"Startup", REG_BINARY, bytes.data(), bytes.size());
+        break;
+      }
+      case Fault::ValueOfOneKibibyte:
+        SetStartupFolder(L"C:\\" + std::wstring(1021, L'k'));
+        break;
+      case Fault::FolderTooLongForTheShortcut: {
+        // 246 characters: one more than the shortcut's path leaves room for. The folder exists.
+        std::wstring folder = folder_ + L"\\";
+        folder.append(246 - folder.size(), L'g');
+        if (extraFolders_.empty() && CreateDirectoryW(folder.c_str(), nullptr)) {
+          extraFolders_.push_back(folder);
+          extraFiles_.push_back(harness::JoinPath(folder, kLinkName));
+        }
+        SetStartupFolder(folder);
+        break;
+      }
+      case Fault::ValueAbsent:
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup");
+        break;
+      case Fault::KeyAbsent:
+        RegDeleteTreeW(HKEY_CURRENT_USER, kShellFolders);
+        RegDeleteKeyW(HKEY_CURRENT_USER, kShellFolders);
+        break;
+    }
+  }
+};
+
+TEST_P(FaultyStartupValueTest, ShortcutGoesToTheShellsStartUpFolderAndNeverToTheDriveRoot) {
+  harness::BoxWatcher watcher;
+  Spoil();
+  Accept(true);
+  ExpectLinkToThisProgram(shellLink_);
+  EXPECT_FALSE(harness::FileExists(kRootLink));
+  EXPECT_FALSE(harness::FileExists(link_));
+  for (const std::wstring& file : extraFiles_) EXPECT_FALSE(harness::FileExists(file));
+  Spoil();
+  Accept(false);
+  EXPECT_FALSE(harness::FileExists(shellLink_)) << "deletion must find the same shortcut";
+  EXPECT_FALSE(harness::FileExists(kRootLink));
+  EXPECT_EQ(watcher.Count(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultyStartupValueTest,
+                         ::testing::Values(Fault::UnterminatedBinaryOfFullLength, Fault::ValueOfOneKibibyte,
+                                           Fault::FolderTooLongForTheShortcut, Fault::ValueAbsent, Fault::KeyAbsent),
+                         [](const ::testing::TestParamInfo<Fault>& info) { return FaultName(info.param); });
+
+// ---- A shortcut that can't be written.
+
+const wchar_t kFailureText[] = L"Corvalent couldn't create a shortcut to Corvalent\nin the StartUp folder.";
+const wchar_t kFailureTitle[] = L"Start Corvalent with Windows";
+
+TEST_F(ShortcutTest, FolderThatDoesNotExistShowsTheFailureBoxOwnedByTheDialog) {
+  SetStartupFolder(harness::JoinPath(folder_, L"missing\\deeper"));
+  harness::BoxWatcher watcher;
+  Settings settings = Accept(true);
+  EXPECT_EQ(settings.options, DWORD(OPT_START_WITH_WINDOWS)) << "the option stays set";
+  std::optional<harness::BoxRecord> box = watcher.WaitForBox(0);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, kFailureText);
+  EXPECT_EQ(box->title, kFailureTitle);
+  EXPECT_EQ(box->icon, harness::BoxIcon::Warning);
+  EXPECT_TRUE(box->OnlyOk());
+  EXPECT_EQ(box->owner, dialogSeen_);
+  EXPECT_EQ(watcher.Count(), 1u) << "a failed save shows only the one box";
+}
+
+TEST_F(ShortcutTest, FallbackThatFailsTooShowsTheFailureBoxAndWritesNothing) {
+  // No "Startup" value, and the shell's own StartUp folder lies under a file.
+  std::wstring blocker = harness::JoinPath(folder_, L"blocker");
+  ASSERT_TRUE(WriteJunk(blocker));
+  extraFiles_.push_back(blocker);
+  std::wstring impossible = harness::JoinPath(blocker, L"StartUp");
+  SetValue(kUserShellFolders, L"Startup", REG_SZ, impossible.c_str(), (impossible.size() + 1) * sizeof(wchar_t));
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup");
+  harness::BoxWatcher watcher;
+  Accept(true);
+  std::optional<harness::BoxRecord> box = watcher.WaitForBox(0);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, kFailureText);
+  EXPECT_EQ(box->title, kFailureTitle);
+  EXPECT_EQ(box->icon, harness::BoxIcon::Warning);
+  EXPECT_FALSE(harness::FileExists(kRootLink));
+  EXPECT_FALSE(harness::FileExists(shellLink_));
+}
+
+}  // namespace

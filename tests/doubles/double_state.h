@@ -1,0 +1,83 @@
+// The state block shared by the test doubles (wininet.dll, rasapi32.dll) and the tests that drive them.
+// The test process creates it as a named file mapping; each double opens it on every call.
+#pragma once
+
+#include <windows.h>
+
+// Name of the file mapping. A test process publishes the name it actually uses in the
+// environment variable below (its children inherit it); without the variable the doubles
+// open the plain name. Without any block they behave as online and connected, with no
+// dial-up connection, and count nothing.
+#define DOUBLE_STATE_NAME L"CorvalentTestDoubles"
+#define DOUBLE_STATE_NAME_VARIABLE L"CORVALENT_DOUBLE_STATE"
+// A manual-reset event named <mapping name><suffix>: the doubles set it after every call,
+// so a test can wait for a call instead of polling the block.
+#define DOUBLE_STATE_EVENT_SUFFIX L"-Called"
+
+#define DOUBLE_STATE_MAGIC 0x44545643 // "CVTD"
+#define DOUBLE_STATE_VERSION 1
+
+#define DOUBLE_MAX_DIALUP 8
+
+// Bits of the violation words: which argument check failed at least once.
+#define VIOLATION_HANDLE 0x01     // internet handle not null
+#define VIOLATION_OPTION 0x02     // option not INTERNET_OPTION_CONNECTED_STATE
+#define VIOLATION_BUFFER 0x04     // null buffer or null length/flags/count pointer
+#define VIOLATION_LENGTH 0x08     // length not 4 (query) or 8 (set); RAS: buffer size not four entries
+#define VIOLATION_NOT_ZEROED 0x10 // query buffer not zeroed before the call
+#define VIOLATION_RESERVED 0x20   // InternetGetConnectedState reserved argument not 0
+#define VIOLATION_ENTRY_SIZE 0x40 // RAS record dwSize not the WINVER 0x400 size of this build
+
+// All fields are 32-bit words, so the layout is the same in every process of the test run.
+// Counters are changed with InterlockedIncrement; everything else is plain aligned stores.
+struct WinInetDoubleState {
+  // Driven by the test.
+  volatile LONG connectedState;      // INTERNET_STATE_* word that InternetQueryOptionA returns
+  volatile LONG queryFails;          // nonzero: InternetQueryOptionA returns FALSE and writes nothing
+  volatile LONG setFails;            // nonzero: InternetSetOptionA returns FALSE and stores nothing
+  volatile LONG connected;           // BOOL that InternetGetConnectedState returns
+  volatile LONG connectionFlags;     // word that InternetGetConnectedState writes through its flags
+  volatile LONG leaveFlagsUntouched; // nonzero: InternetGetConnectedState does not write the flags
+  // Recorded by the double.
+  volatile LONG queryCount;
+  volatile LONG setCount;
+  volatile LONG lastSetState;        // dwConnectedState of the last set record
+  volatile LONG lastSetFlags;        // dwFlags of the last set record
+  volatile LONG lastSetLength;       // length argument of the last set
+  volatile LONG connectedCheckCount;
+  volatile LONG lastFlagsOnEntry;    // value of the flags word when InternetGetConnectedState was entered
+  volatile LONG violationCount;      // calls whose arguments were not as the program must pass them
+  volatile LONG violationKinds;      // VIOLATION_* bits seen
+};
+
+struct DialUpDoubleConnection {
+  volatile LONG rasconnstate; // RASCONNSTATE that RasGetConnectStatusA reports
+  volatile LONG statusFails;  // nonzero: RasGetConnectStatusA fails for this connection
+  volatile LONG statusCount;  // status calls for this connection
+};
+
+struct DialUpDoubleState {
+  // Driven by the test.
+  volatile LONG connectionCount; // 0..DOUBLE_MAX_DIALUP
+  volatile LONG enumFails;       // nonzero: RasEnumConnectionsA returns this error code
+  DialUpDoubleConnection connections[DOUBLE_MAX_DIALUP];
+  // Recorded by the double.
+  volatile LONG enumCount;
+  volatile LONG statusCount;      // all status calls, including ones for unknown handles
+  volatile LONG lastBufferSize;   // size argument of the last enumeration, on entry
+  volatile LONG lastEntrySize;    // first entry's dwSize of the last enumeration
+  volatile LONG lastStatusSize;   // dwSize of the last status record
+  volatile LONG violationCount;
+  volatile LONG violationKinds;
+};
+
+struct DoubleStateBlock {
+  volatile LONG magic;   // DOUBLE_STATE_MAGIC
+  volatile LONG version; // DOUBLE_STATE_VERSION
+  volatile LONG size;    // sizeof(DoubleStateBlock)
+  WinInetDoubleState wininet;
+  DialUpDoubleState dialUp;
+};
+
+// Handle values the dial-up double hands out: connection i has DIALUP_HANDLE_BASE + i.
+#define DIALUP_HANDLE_BASE 0x4C00

@@ -1,0 +1,354 @@
+// End-to-end tests of AutoSwitch and Aggressive Offline: the real Corvalent.exe with the WinInet and
+// dial-up doubles and the recording tray, refreshes driven by poll-timer messages. Part of e2e_autoswitch.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "harness.h"
+
+#include <ras.h>
+#include <wininet.h>
+
+using harness::DialUp;
+using harness::TrayRecord;
+
+namespace {
+
+const wchar_t SETTINGS_KEY[] = L"Software\\Bramlow Software\\Corvalent";
+
+// The program's own ids that these tests use.
+const UINT_PTR POLL_TIMER = 101;
+const WORD MENU_OPTIONS = 40007;
+const WORD MENU_EXIT = 40006;
+const int AGGRESSIVE_OFFLINE_BOX = 1005;
+const int OPTIONS_CANCEL_BUTTON = 1007;
+
+// Option bits as the settings store keeps them.
+const DWORD AUTOSWITCH = 0x04;
+const DWORD AUTOSWITCH_TOOLTIPS = 0x10;
+const DWORD AGGRESSIVE_OFFLINE = 0x20;
+const DWORD NO_DIALUP = 0x80000000;
+
+// Tray pictures: the icon resources of Corvalent.exe.
+const WORD AUTO_OFFLINE_PICTURE = 103;
+const WORD CONNECTED_ONLINE_PICTURE = 104;
+const WORD AUTO_ONLINE_PICTURE = 105;
+const WORD CONNECTED_OFFLINE_PICTURE = 106;
+
+// Refreshes that always cover at least three connection polls (one poll every third refresh).
+const int THREE_POLLS = 9;
+
+void DeleteSettings() {
+  RegDeleteKeyW(HKEY_CURRENT_USER, SETTINGS_KEY);
+}
+
+bool WriteSettings(DWORD options) {
+  const wchar_t* const names[] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
+  const DWORD words[] = {options, 0, 0, 8};
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  bool written = true;
+  for (int index = 0; index < 4; index++) {
+    written = written && RegSetValueExW(key, names[index], 0, REG_BINARY, reinterpret_cast<const BYTE*>(&words[index]),
+                                        sizeof(DWORD)) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  return written;
+}
+
+// The dialog exists before its controls do; DialogBox shows it once they are set up.
+bool WaitUntilVisible(HWND window, DWORD timeoutMs = harness::kWaitMs) {
+  ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!IsWindowVisible(window)) {
+    if (!IsWindow(window) || GetTickCount64() >= deadline) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+std::optional<DWORD> ReadStoredOptions() {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, L"Options", RRF_RT_REG_BINARY, nullptr, &value, &size) !=
+          ERROR_SUCCESS ||
+      size != sizeof(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+class AutoSwitchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(doubles_.Ready());
+    ASSERT_TRUE(tray_.Ready());
+    DeleteSettings();
+  }
+
+  void TearDown() override {
+    if (program_ && program_->Running()) {
+      program_->Post(harness::Command(MENU_EXIT));
+      EXPECT_EQ(program_->WaitForExit(), std::optional<DWORD>(0));
+    }
+    program_.reset();
+    stage_.reset();
+    DeleteSettings();
+    EXPECT_EQ(doubles_.WinInet().violationCount, 0) << "kinds " << doubles_.WinInet().violationKinds;
+    EXPECT_EQ(doubles_.DialUp().violationCount, 0) << "kinds " << doubles_.DialUp().violationKinds;
+  }
+
+  // Starts the program with these options and waits until its start-up is over: the icon added and
+  // drawn twice (AutoSwitch priming and the add's own refresh), and a posted poll tick handled by
+  // the message loop.
+  void StartProgram(DWORD options, DialUp dialUp = DialUp::Double) {
+    ASSERT_TRUE(WriteSettings(options));
+    harness::StageOptions stageOptions;
+    stageOptions.dialUp = dialUp;
+    stage_ = std::make_unique<harness::Stage>(stageOptions);
+    ASSERT_TRUE(stage_->Ready()) << std::string(stage_->Error().begin(), stage_->Error().end());
+    program_ = std::make_unique<harness::Program>(*stage_);
+    ASSERT_TRUE(program_->Start());
+    ASSERT_NE(program_->WaitForMainWindow(), nullptr);
+    ASSERT_TRUE(tray_.WaitForCount(3));
+    LONG queries = doubles_.WinInet().queryCount;
+    ASSERT_TRUE(program_->Post(harness::Timer(POLL_TIMER)));
+    ASSERT_TRUE(doubles_.WaitFor([&](const DoubleStateBlock& block) { return block.wininet.queryCount > queries; }));
+  }
+
+  // One refresh of the tray, as the poll timer makes it.
+  void Refresh() {
+    ASSERT_TRUE(program_->Send(harness::Timer(POLL_TIMER)).has_value());
+  }
+
+  // Refreshes until done holds, at most limit times; the number of refreshes it took, or -1.
+  int RefreshUntil(const std::function<bool()>& done, int limit) {
+    for (int count = 0; count <= limit; count++) {
+      if (done()) return count;
+      if (count < limit) Refresh();
+    }
+    return -1;
+  }
+
+  void RefreshTimes(int count) {
+    for (int index = 0; index < count; index++) Refresh();
+  }
+
+  bool Offline() const { return doubles_.WorkingOffline(); }
+
+  void Click() {
+    ASSERT_TRUE(program_->Send(harness::TrayCallback(WM_LBUTTONDOWN)).has_value());
+  }
+
+  harness::IconPicture Picture(WORD id) const {
+    std::optional<harness::IconPicture> picture = harness::PictureOfResource(stage_->ProgramPath(), id);
+    return picture ? *picture : harness::IconPicture();
+  }
+
+  // Checks one redraw: a modify of the program's icon with this picture and tooltip.
+  void ExpectRedraw(const TrayRecord& record, WORD picture, const wchar_t* tip) const {
+    EXPECT_EQ(record.message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(record.id, harness::kTrayIconId);
+    EXPECT_EQ(record.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+    EXPECT_EQ(record.tip, tip);
+    EXPECT_EQ(record.icon, Picture(picture)) << "expected picture " << picture;
+  }
+
+  harness::DoubleState doubles_;
+  harness::TrayRecorder tray_;
+  std::unique_ptr<harness::Stage> stage_;
+  std::unique_ptr<harness::Program> program_;
+};
+
+TEST_F(AutoSwitchTest, ConnectionComingUpGoesOnlineShowingTheConnectionBeforeTheNewState) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetConnection(FALSE, 0);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AUTOSWITCH_TOOLTIPS));
+  ExpectRedraw(tray_.Records().back(), AUTO_OFFLINE_PICTURE, L"Working Offline. AutoSwitch On (Not Connected)");
+
+  size_t from = tray_.Count();
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "still offline after three refreshes";
+  EXPECT_EQ(doubles_.WinInet().lastSetState, INTERNET_STATE_CONNECTED);
+  EXPECT_EQ(doubles_.WinInet().lastSetFlags, 0);
+  Refresh();
+  ASSERT_TRUE(tray_.WaitForCount(from + 2));
+  std::vector<TrayRecord> records = tray_.Records();
+  ASSERT_EQ(records.size(), from + 2) << "one redraw for the connection, one for the new state";
+  ExpectRedraw(records[from], CONNECTED_OFFLINE_PICTURE, L"Working Offline. AutoSwitch On (Connected)");
+  ExpectRedraw(records[from + 1], CONNECTED_ONLINE_PICTURE, L"Working Online. AutoSwitch On (Connected)");
+}
+
+TEST_F(AutoSwitchTest, ConnectionDroppingWhileOnlineGoesOffline) {
+  doubles_.SetWorkingOffline(false);
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AUTOSWITCH_TOOLTIPS));
+  ExpectRedraw(tray_.Records().back(), CONNECTED_ONLINE_PICTURE, L"Working Online. AutoSwitch On (Connected)");
+
+  size_t from = tray_.Count();
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "still online after three refreshes";
+  EXPECT_EQ(doubles_.WinInet().lastSetState, INTERNET_STATE_DISCONNECTED_BY_USER);
+  EXPECT_EQ(doubles_.WinInet().lastSetFlags, ISO_FORCE_DISCONNECTED);
+  Refresh();
+  ASSERT_TRUE(tray_.WaitForCount(from + 2));
+  std::vector<TrayRecord> records = tray_.Records();
+  ASSERT_EQ(records.size(), from + 2);
+  ExpectRedraw(records[from], AUTO_ONLINE_PICTURE, L"Working Online. AutoSwitch On (Not Connected)");
+  ExpectRedraw(records[from + 1], AUTO_OFFLINE_PICTURE, L"Working Offline. AutoSwitch On (Not Connected)");
+}
+
+TEST_F(AutoSwitchTest, ConnectionPresentAtStartupLeavesOfflineUntilItDropsAndReturns) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH));
+  LONG checks = doubles_.WinInet().connectedCheckCount;
+  RefreshTimes(THREE_POLLS);
+  EXPECT_GE(doubles_.WinInet().connectedCheckCount - checks, 3);
+  EXPECT_TRUE(Offline());
+  EXPECT_EQ(doubles_.WinInet().setCount, 0);
+
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  RefreshTimes(THREE_POLLS);
+  EXPECT_TRUE(Offline());
+  EXPECT_EQ(doubles_.WinInet().setCount, 0) << "offline already: nothing to set when the connection ends";
+
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "a new connection must go online";
+}
+
+TEST_F(AutoSwitchTest, ConnectionIsCheckedOnceEveryThirdRefreshAndDialUpNotWithoutAggressiveOffline) {
+  doubles_.SetWorkingOffline(false);
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH));
+  Refresh();
+  LONG queries = doubles_.WinInet().queryCount;
+  LONG checks = doubles_.WinInet().connectedCheckCount;
+  RefreshTimes(THREE_POLLS);
+  LONG queried = doubles_.WinInet().queryCount - queries;
+  LONG checked = doubles_.WinInet().connectedCheckCount - checks;
+  // The program's own one-second timer may add refreshes to the burst; each refresh reads the state once.
+  EXPECT_GE(queried, THREE_POLLS);
+  EXPECT_GE(checked, queried / 3) << queried << " refreshes";
+  EXPECT_LE(checked, (queried + 2) / 3) << queried << " refreshes";
+  EXPECT_EQ(doubles_.DialUp().enumCount, 0);
+  EXPECT_FALSE(Offline()) << "online by hand without a connection stays online without Aggressive Offline";
+}
+
+TEST_F(AutoSwitchTest, AggressiveOfflineDoesNotEnumerateDialUpWhileConnected) {
+  doubles_.SetWorkingOffline(false);
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AGGRESSIVE_OFFLINE));
+  LONG checks = doubles_.WinInet().connectedCheckCount;
+  RefreshTimes(THREE_POLLS);
+  EXPECT_GE(doubles_.WinInet().connectedCheckCount - checks, 3);
+  EXPECT_EQ(doubles_.DialUp().enumCount, 0);
+  EXPECT_FALSE(Offline());
+}
+
+TEST_F(AutoSwitchTest, AggressiveOfflineUndoesGoingOnlineWithoutAnyConnection) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AGGRESSIVE_OFFLINE));
+
+  // No dial-up connection at all.
+  LONG sets = doubles_.WinInet().setCount;
+  Click();
+  EXPECT_GT(doubles_.WinInet().setCount, sets);
+  EXPECT_GE(RefreshUntil([&] { return Offline() && doubles_.WinInet().setCount >= sets + 2; }, 3), 0)
+      << "the click online was not undone";
+  EXPECT_EQ(doubles_.WinInet().lastSetFlags, ISO_FORCE_DISCONNECTED);
+  EXPECT_GT(doubles_.DialUp().enumCount, 0);
+
+  // Offline: the dial-up connections are not looked at.
+  LONG enumerations = doubles_.DialUp().enumCount;
+  RefreshTimes(THREE_POLLS);
+  EXPECT_EQ(doubles_.DialUp().enumCount, enumerations);
+
+  // Five connections do not fit the program's four entries: the enumeration fails, none count.
+  doubles_.SetDialUpConnections({RASCS_Connected, RASCS_Connected, RASCS_Connected, RASCS_Connected,
+                                 RASCS_Connected});
+  LONG statuses = doubles_.DialUp().statusCount;
+  Click();
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "five connections kept it online";
+  EXPECT_GT(doubles_.DialUp().enumCount, enumerations);
+  EXPECT_EQ(doubles_.DialUp().statusCount, statuses);
+
+  // The only connection's status cannot be read: it does not count.
+  doubles_.SetDialUpConnections({RASCS_Connected});
+  doubles_.DialUp().connections[0].statusFails = 1;
+  Click();
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "a connection without status kept it online";
+  EXPECT_GT(doubles_.DialUp().connections[0].statusCount, 0);
+}
+
+TEST_F(AutoSwitchTest, AggressiveOfflineLeavesOnlineWhileADialUpConnectionIsNotDisconnected) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_MODEM);
+  doubles_.SetDialUpConnections({RASCS_OpenPort});
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AGGRESSIVE_OFFLINE));
+
+  Click();
+  LONG enumerations = doubles_.DialUp().enumCount;
+  RefreshTimes(THREE_POLLS);
+  EXPECT_FALSE(Offline()) << "forced offline while dialling";
+  EXPECT_GE(doubles_.DialUp().enumCount - enumerations, 3);
+  EXPECT_GE(doubles_.DialUp().connections[0].statusCount, 3);
+
+  doubles_.DialUp().connections[0].rasconnstate = RASCS_Connected;
+  RefreshTimes(THREE_POLLS);
+  EXPECT_FALSE(Offline()) << "forced offline while the dial-up connection is up";
+
+  doubles_.DialUp().connections[0].rasconnstate = RASCS_Disconnected;
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "a disconnected entry kept it online";
+}
+
+TEST_F(AutoSwitchTest, AggressiveOfflineLeavesOnlineWhenWinInetDescribesNoConnection) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetConnection(FALSE, 0);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AGGRESSIVE_OFFLINE));
+  Click();
+  LONG checks = doubles_.WinInet().connectedCheckCount;
+  RefreshTimes(THREE_POLLS);
+  EXPECT_GE(doubles_.WinInet().connectedCheckCount - checks, 3);
+  EXPECT_FALSE(Offline());
+  EXPECT_EQ(doubles_.WinInet().lastSetState, INTERNET_STATE_CONNECTED);
+}
+
+TEST_F(AutoSwitchTest, WithoutDialUpAutoSwitchStillFollowsAndAggressiveOfflineIsTakenAway) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AGGRESSIVE_OFFLINE, DialUp::Absent));
+  harness::BoxWatcher boxes(program_->ProcessId());
+
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "a connection must go online";
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "the connection's end must go offline";
+
+  size_t redraws = tray_.Count();
+  ASSERT_TRUE(program_->Post(harness::Command(MENU_OPTIONS)));
+  HWND dialog = harness::WaitForTopWindow(program_->ProcessId(), L"#32770", L"Corvalent Options");
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(WaitUntilVisible(dialog));
+  HWND aggressive = GetDlgItem(dialog, AGGRESSIVE_OFFLINE_BOX);
+  ASSERT_NE(aggressive, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(aggressive));
+  EXPECT_EQ(SendMessageW(aggressive, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(OPTIONS_CANCEL_BUTTON, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, OPTIONS_CANCEL_BUTTON)));
+  // The refresh after the dialog comes after the library has saved the settings.
+  ASSERT_TRUE(tray_.WaitForCount(redraws + 1));
+  std::optional<DWORD> stored = ReadStoredOptions();
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(*stored & NO_DIALUP, NO_DIALUP);
+  EXPECT_EQ(*stored & AGGRESSIVE_OFFLINE, 0u);
+  EXPECT_EQ(*stored & AUTOSWITCH, AUTOSWITCH);
+  EXPECT_EQ(boxes.Count(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+// End-to-end tests of the tray program's binding to CVConfig: a missing library, a library without
+// its entry point, and calls refused while the About box is open. Part of the e2e_binding test program.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "harness.h"
+#include "../../config/cvconfig.h"
+#include "../../resources/corvalent_res.h"
+#include "../../tray/window.h"
+
+using namespace harness;
+
+namespace {
+
+const wchar_t kKeyPath[] = L"Software\\Bramlow Software\\Corvalent";
+const wchar_t kShellFoldersPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders";
+const wchar_t kMissingLibraryTitle[] = L"Missing Corvalent DLL file";
+const wchar_t kMissingLibraryText[] = L"Couldn't load CVConfig.DLL\n\nPlease re-install Corvalent.";
+const DWORD CTRL_ALT_T = (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'T';
+const DWORD POLL_MS = 20;
+const int ABOUT_OK_BUTTON = 1019;  // the About box's OK, a control of CVConfig.dll
+
+void DeleteSettings() {
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKeyPath);
+}
+
+bool WriteSettings(const Settings& record) {
+  const wchar_t* const names[] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
+  const DWORD words[] = {record.options, record.startupMode, record.hotKey, record.delay};
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  bool written = true;
+  for (int index = 0; index < 4; index++) {
+    written = RegSetValueExW(key, names[index], 0, REG_BINARY, reinterpret_cast<const BYTE*>(&words[index]),
+                             sizeof(DWORD)) == ERROR_SUCCESS && written;
+  }
+  RegCloseKey(key);
+  return written;
+}
+
+std::optional<DWORD> StoredWord(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, kKeyPath, name, RRF_RT_REG_BINARY, nullptr, &value, &size) != ERROR_SUCCESS ||
+      size != sizeof(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// A window of another process gives no event when it changes: look every POLL_MS until the
+// condition holds, the timeout passes or the process ends.
+bool WaitUntil(const std::function<bool()>& condition, HANDLE process, DWORD timeoutMs = kWaitMs) {
+  ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() >= deadline) return false;
+    if (WaitForSingleObject(process, POLL_MS) == WAIT_OBJECT_0) return condition();
+  }
+  return true;
+}
+
+// Whether the process has a module of that file name loaded; nothing when it can't be asked.
+std::optional<bool> ModuleLoaded(DWORD processId, const wchar_t* name) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+  if (snapshot == INVALID_HANDLE_VALUE) return std::nullopt;
+  MODULEENTRY32W module = {};
+  module.dwSize = sizeof(module);
+  bool found = false;
+  bool any = false;
+  for (BOOL more = Module32FirstW(snapshot, &module); more; more = Module32NextW(snapshot, &module)) {
+    any = true;
+    if (lstrcmpiW(module.szModule, name) == 0) found = true;
+  }
+  CloseHandle(snapshot);
+  if (!any) return std::nullopt;
+  return found;
+}
+
+// True when some window holds the combination: a window of the test can't register it.
+bool HotKeyHeld(UINT modifiers, UINT virtualKey) {
+  HWND probe = CreateWindowExW(0, L"Static", L"hot key probe", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                               nullptr);
+  bool held = !RegisterHotKey(probe, 1, modifiers, virtualKey);
+  if (!held) UnregisterHotKey(probe, 1);
+  DestroyWindow(probe);
+  return held;
+}
+
+bool IsModify(const TrayRecord& record) {
+  return record.message == NIM_MODIFY;
+}
+
+class BindingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(doubles.Ready());
+    ASSERT_TRUE(tray.Ready());
+    DeleteSettings();
+  }
+  void TearDown() override { DeleteSettings(); }
+
+  // Starts the program of the stage and waits for its window and its first tray records.
+  void Start(Program* program) {
+    ASSERT_TRUE(program->Start()) << std::string(program->Error().begin(), program->Error().end());
+    boxes.emplace(program->ProcessId());
+  }
+
+  HWND WaitForTray(Program* program) {
+    HWND main = program->WaitForMainWindow();
+    if (!main) return nullptr;
+    // The add and the refresh that follows it.
+    if (!tray.WaitForMatch([&](const TrayRecord& r) { return r.message == NIM_ADD && r.window == main; })) return nullptr;
+    if (!tray.WaitForMatch([&](const TrayRecord& r) { return IsModify(r) && r.window == main; })) return nullptr;
+    return main;
+  }
+
+  void Exit(Program* program) {
+    EXPECT_TRUE(program->Send(Command(IDM_EXIT)));
+    EXPECT_EQ(program->WaitForExit(), std::optional<DWORD>(0));
+  }
+
+  DoubleState doubles;
+  TrayRecorder tray;
+  std::optional<BoxWatcher> boxes;
+};
+
+void ExpectMissingLibraryBox(const std::optional<BoxRecord>& box, HWND owner) {
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->title, kMissingLibraryTitle);
+  EXPECT_EQ(box->text, kMissingLibraryText);
+  EXPECT_TRUE(box->OnlyOk());
+  EXPECT_EQ(box->icon, BoxIcon::Warning) << BoxIconName(box->icon);
+  EXPECT_EQ(box->owner, owner);
+}
+
+void ExpectMissingProcBox(const std::optional<BoxRecord>& box, HWND owner) {
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->title, L"Missing Proc");
+  EXPECT_EQ(box->text, L"Couldn't get Interface Proc Address");
+  EXPECT_TRUE(box->OnlyOk());
+  EXPECT_EQ(box->icon, BoxIcon::Warning) << BoxIconName(box->icon);
+  EXPECT_EQ(box->owner, owner);
+}
+
+TEST_F(BindingTest, MissingLibraryIsReportedAtStartAndAtOptionsAndTheProgramRunsWithDefaults) {
+  // Settings that would show in the tray and take the hot key if they were loaded.
+  ASSERT_TRUE(WriteSettings(Settings{OPT_HOTKEY | OPT_AUTOSWITCH | OPT_AUTOSWITCH_TOOLTIPS, 0, CTRL_ALT_T, 8}));
+  StageOptions options;
+  options.library = Library::Absent;
+  Stage stage(options);
+  ASSERT_TRUE(stage.Ready());
+  Program program(stage);
+  Start(&program);
+
+  ExpectMissingLibraryBox(boxes->WaitForBox(0), nullptr);
+  HWND main = WaitForTray(&program);
+  ASSERT_TRUE(main);
+  std::optional<IconPicture> online = PictureOfResource(stage.ProgramPath(), IDI_ONLINE);
+  ASSERT_TRUE(online);
+  std::vector<TrayRecord> records = tray.Records();
+  ASSERT_GE(records.size(), 2u);
+  EXPECT_EQ(records[0].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(records[0].tip, L"Working Online");
+  EXPECT_EQ(records[0].icon, *online);
+
+  size_t before = tray.Count();
+  ASSERT_TRUE(program.Post(Command(IDM_OPTIONS)));
+  ExpectMissingLibraryBox(boxes->WaitForBox(1), main);
+  // ShowOptions goes on after the box: its refresh arrives, with the same defaults.
+  std::optional<TrayRecord> refresh = tray.WaitForMatch(IsModify, before);
+  ASSERT_TRUE(refresh);
+  EXPECT_EQ(refresh->tip, L"Working Online");
+  EXPECT_EQ(refresh->icon, *online);
+  EXPECT_FALSE(HotKeyHeld(MOD_CONTROL | MOD_ALT, 'T'));
+  EXPECT_TRUE(program.Running());
+
+  Exit(&program);
+  EXPECT_EQ(boxes->Count(), 2u);
+}
+
+TEST_F(BindingTest, LibraryWithoutEntryIsReportedAndUnloadedAgain) {
+  StageOptions options;
+  options.library = Library::WithoutEntry;
+  Stage stage(options);
+  ASSERT_TRUE(stage.Ready());
+  Program program(stage);
+  Start(&program);
+
+  ExpectMissingProcBox(boxes->WaitForBox(0), nullptr);
+  HWND main = WaitForTray(&program);
+  ASSERT_TRUE(main);
+  std::optional<bool> loaded = ModuleLoaded(program.ProcessId(), L"CVConfig.dll");
+  ASSERT_TRUE(loaded) << "the modules of the program can't be listed";
+  EXPECT_FALSE(*loaded);
+
+  size_t before = tray.Count();
+  ASSERT_TRUE(program.Post(Command(IDM_OPTIONS)));
+  ExpectMissingProcBox(boxes->WaitForBox(1), main);
+  ASSERT_TRUE(tray.WaitForMatch(IsModify, before));
+  loaded = ModuleLoaded(program.ProcessId(), L"CVConfig.dll");
+  ASSERT_TRUE(loaded);
+  EXPECT_FALSE(*loaded);
+  EXPECT_TRUE(stage.Remove(L"CVConfig.dll")) << "error " << GetLastError();
+
+  // Nothing of the library was kept: the next call looks for the file again and misses it.
+  ASSERT_TRUE(program.Post(Command(IDM_OPTIONS)));
+  ExpectMissingLibraryBox(boxes->WaitForBox(2), main);
+
+  Exit(&program);
+}
+
+class AboutOpenTest : public BindingTest {
+ protected:
+  // Opens the About box of the running program and waits for it.
+  HWND OpenAbout(Program* program) {
+    if (!program->Post(Command(IDM_ABOUT))) return nullptr;
+    return WaitForTopWindow(program->ProcessId(), L"#32770", L"About Corvalent", kWaitMs, program->Process());
+  }
+};
+
+TEST_F(AboutOpenTest, OptionsWhileAboutIsOpenIsRefusedButTheTrayIsStillRefreshed) {
+  Stage stage;
+  ASSERT_TRUE(stage.Ready());
+  Program program(stage);
+  Start(&program);
+  HWND main = WaitForTray(&program);
+  ASSERT_TRUE(main);
+  std::optional<bool> loaded = ModuleLoaded(program.ProcessId(), L"CVConfig.dll");
+  ASSERT_TRUE(loaded);
+  EXPECT_FALSE(*loaded) << "the library stays loaded after the start-up load";
+
+  HWND about = OpenAbout(&program);
+  ASSERT_TRUE(about);
+  loaded = ModuleLoaded(program.ProcessId(), L"CVConfig.dll");
+  ASSERT_TRUE(loaded);
+  EXPECT_TRUE(*loaded) << "the library is loaded while its About box is open";
+
+  size_t before = tray.Count();
+  ASSERT_TRUE(program.Post(Command(IDM_OPTIONS)));
+  std::optional<TrayRecord> refresh = tray.WaitForMatch(IsModify, before);
+  ASSERT_TRUE(refresh) << "no forced refresh after the refused Options call";
+  EXPECT_EQ(refresh->window, main);
+  // The refresh comes after the library call, so a dialog it opened would exist by now.
+  EXPECT_EQ(FindTopWindow(program.ProcessId(), L"#32770", L"Corvalent Options"), nullptr);
+  EXPECT_EQ(TopWindows(program.ProcessId(), L"#32770").size(), 1u);
+  EXPECT_TRUE(IsWindow(about));
+
+  ASSERT_TRUE(PostMessageW(about, WM_COMMAND, MAKEWPARAM(ABOUT_OK_BUTTON, BN_CLICKED), 0));
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, program.Process()));
+  EXPECT_TRUE(WaitUntil([&] { return ModuleLoaded(program.ProcessId(), L"CVConfig.dll") == false; },
+                        program.Process()))
+      << "the library stays loaded after the About box closed";
+  EXPECT_TRUE(program.Running());
+
+  Exit(&program);
+  EXPECT_EQ(boxes->Count(), 0u);
+}
+
+// Points the shell's StartUp folder at a folder of the test holding a Corvalent.lnk, and back.
+class StartupFolder {
+ public:
+  StartupFolder() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = JoinPath(temp, L"corvalent-binding-startup-" + std::to_wstring(GetCurrentProcessId()));
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    HANDLE file = CreateFileW(Shortcut().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kShellFoldersPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                        nullptr) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    DWORD size = 0;
+    hadValue_ = RegQueryValueExW(key_, L"Startup", nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
+    if (hadValue_) {
+      saved_.resize(size);
+      RegQueryValueExW(key_, L"Startup", nullptr, &type_, saved_.data(), &size);
+    }
+    ready_ = RegSetValueExW(key_, L"Startup", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder_.c_str()),
+                            static_cast<DWORD>((folder_.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+             FileExists(Shortcut());
+  }
+  ~StartupFolder() {
+    if (key_) {
+      if (hadValue_) {
+        RegSetValueExW(key_, L"Startup", 0, type_, saved_.data(), static_cast<DWORD>(saved_.size()));
+      } else {
+        RegDeleteValueW(key_, L"Startup");
+      }
+      RegCloseKey(key_);
+    }
+    DeleteFileW(Shortcut().c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  bool Ready() const { return ready_; }
+  std::wstring Shortcut() const { return JoinPath(folder_, L"Corvalent.lnk"); }
+
+ private:
+  std::wstring folder_;
+  HKEY key_ = nullptr;
+  bool hadValue_ = false;
+  DWORD type_ = REG_SZ;
+  std::vector<BYTE> saved_;
+  bool ready_ = false;
+};
+
+TEST_F(AboutOpenTest, UninstallWhileAboutIsOpenKeepsTheKeyAndEndsTheProgram) {
+  StartupFolder startup;
+  ASSERT_TRUE(startup.Ready());
+  ASSERT_TRUE(WriteSettings(Settings{OPT_START_WITH_WINDOWS, 2, 0, 8}));
+  Stage stage;
+  ASSERT_TRUE(stage.Ready());
+  Program program(stage);
+  Start(&program);
+  ASSERT_TRUE(WaitForTray(&program));
+  ASSERT_TRUE(OpenAbout(&program));
+
+  EXPECT_TRUE(program.Send(Message{MSG_UNINSTALL, 0, 0}));
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(StoredWord(L"Options"), std::optional<DWORD>(OPT_START_WITH_WINDOWS));
+  EXPECT_EQ(StoredWord(L"Startup Mode"), std::optional<DWORD>(2));
+  EXPECT_TRUE(FileExists(startup.Shortcut())) << "the refused uninstall deleted the shortcut";
+  EXPECT_EQ(boxes->Count(), 0u);
+}
+
+}  // namespace

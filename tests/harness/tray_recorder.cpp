@@ -1,0 +1,193 @@
+// A stand-in notification area: a "Shell_TrayWnd" window that records every Shell_NotifyIcon call.
+// Used by the tests of the tray icon; decodes Wine's icon record (checked by harness_test).
+#include "harness.h"
+
+#include <cstring>
+
+#include "wait.h"
+
+namespace harness {
+
+// Wine 8's record of a Shell_NotifyIcon call (the WM_COPYDATA data): hWnd, uID, uFlags and
+// uCallbackMessage as 32-bit words, szTip as 128 UTF-16 characters, then dwState, dwStateMask,
+// szInfo[256], the timeout/version word, szInfoTitle[64], dwInfoFlags and guidItem; then the
+// icon's width, height, planes and bits per pixel, and its bits: the mask first, then the colour
+// (both as GetBitmapBits gives them). harness_test checks this against Wine itself.
+static const size_t WINDOW_OFFSET = 0;
+static const size_t ID_OFFSET = 4;
+static const size_t FLAGS_OFFSET = 8;
+static const size_t CALLBACK_OFFSET = 12;
+static const size_t TIP_OFFSET = 16;
+static const size_t TIP_CHARS = 128;
+static const size_t ICON_OFFSET = TIP_OFFSET + TIP_CHARS * 2 + 4 + 4 + 256 * 2 + 4 + 64 * 2 + 4 + 16;
+static const size_t PIXELS_OFFSET = ICON_OFFSET + 4 * 4;
+
+static UINT WordAt(const BYTE* data, DWORD size, size_t offset) {
+  UINT word = 0;
+  if (offset + sizeof(word) <= size) memcpy(&word, data + offset, sizeof(word));
+  return word;
+}
+
+static std::wstring TipOf(const BYTE* data, DWORD size) {
+  if (TIP_OFFSET + TIP_CHARS * 2 > size) return std::wstring();
+  wchar_t tip[TIP_CHARS];
+  memcpy(tip, data + TIP_OFFSET, sizeof(tip));
+  size_t length = 0;
+  while (length < TIP_CHARS && tip[length]) length++;
+  return std::wstring(tip, length);
+}
+
+static size_t RowBytes(UINT width, UINT bitsPerPixel) {
+  return (static_cast<size_t>(width) * bitsPerPixel + 15) / 16 * 2;
+}
+
+static IconPicture IconOf(const BYTE* data, DWORD size) {
+  IconPicture icon;
+  if (size <= PIXELS_OFFSET) return icon;
+  icon.width = WordAt(data, size, ICON_OFFSET);
+  icon.height = WordAt(data, size, ICON_OFFSET + 4);
+  icon.planes = WordAt(data, size, ICON_OFFSET + 8);
+  icon.bitsPerPixel = WordAt(data, size, ICON_OFFSET + 12);
+  size_t maskBytes = RowBytes(icon.width, 1) * icon.height;
+  size_t colourBytes = RowBytes(icon.width, icon.planes * icon.bitsPerPixel) * icon.height;
+  if (icon.width == 0 || PIXELS_OFFSET + maskBytes + colourBytes != size) return IconPicture();
+  const BYTE* mask = data + PIXELS_OFFSET;
+  icon.mask.assign(mask, mask + maskBytes);
+  icon.colour.assign(mask + maskBytes, mask + maskBytes + colourBytes);
+  return icon;
+}
+
+void PrintTo(const TrayRecord& record, std::ostream* out) {
+  *out << "{NIM " << record.message << ", hWnd " << record.window << ", uID " << record.id << ", uFlags "
+       << record.flags << ", uCallbackMessage " << record.callbackMessage << ", tip \"";
+  for (wchar_t c : record.tip) *out << (c < 128 ? static_cast<char>(c) : '?');
+  *out << "\", icon ";
+  PrintTo(record.icon, out);
+  *out << "}";
+}
+
+TrayRecorder::TrayRecorder() {
+  // Wine's desktop (explorer) makes a "Shell_TrayWnd" of its own when it starts; ours must come
+  // later so that it is the top one, the one Shell_NotifyIcon finds.
+  GetDesktopWindow();
+  started_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  changed_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  thread_ = CreateThread(nullptr, 0, Thread, this, 0, &threadId_);
+  if (thread_) WaitForSingleObject(started_, kWaitMs);
+  if (window_ && !Ready()) {
+    SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+}
+
+TrayRecorder::~TrayRecorder() {
+  if (window_) PostMessageW(window_, WM_CLOSE, 0, 0);
+  if (thread_) {
+    if (WaitForSingleObject(thread_, kWaitMs) != WAIT_OBJECT_0) PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+    WaitForSingleObject(thread_, kWaitMs);
+    CloseHandle(thread_);
+  }
+  if (started_) CloseHandle(started_);
+  if (changed_) CloseHandle(changed_);
+}
+
+DWORD WINAPI TrayRecorder::Thread(void* parameter) {
+  TrayRecorder* self = static_cast<TrayRecorder*>(parameter);
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"Shell_TrayWnd";
+  RegisterClassW(&windowClass);  // fails harmlessly when an earlier recorder registered it
+  self->window_ = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  windowClass.hInstance, self);
+  SetEvent(self->started_);
+  if (!self->window_) return 1;
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return 0;
+}
+
+LRESULT CALLBACK TrayRecorder::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    CREATESTRUCTW* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  TrayRecorder* self = reinterpret_cast<TrayRecorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  switch (message) {
+    case WM_COPYDATA: {
+      const COPYDATASTRUCT* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      if (!self || !copy) return FALSE;
+      self->Receive(static_cast<DWORD>(copy->dwData), static_cast<const BYTE*>(copy->lpData), copy->cbData);
+      return self->answer_;
+    }
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TrayRecorder::Receive(DWORD message, const BYTE* data, DWORD size) {
+  TrayRecord record;
+  record.message = message;
+  if (data) {
+    record.window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(WordAt(data, size, WINDOW_OFFSET))));
+    record.id = WordAt(data, size, ID_OFFSET);
+    record.flags = WordAt(data, size, FLAGS_OFFSET);
+    record.callbackMessage = WordAt(data, size, CALLBACK_OFFSET);
+    record.tip = TipOf(data, size);
+    record.icon = IconOf(data, size);
+  }
+  AcquireSRWLockExclusive(&lock_);
+  records_.push_back(record);
+  ReleaseSRWLockExclusive(&lock_);
+  SetEvent(changed_);
+}
+
+bool TrayRecorder::Ready() const {
+  return window_ && FindWindowW(L"Shell_TrayWnd", nullptr) == window_;
+}
+
+void TrayRecorder::SetAnswer(BOOL answer) {
+  InterlockedExchange(&answer_, answer);
+}
+
+size_t TrayRecorder::Count() const {
+  AcquireSRWLockShared(&lock_);
+  size_t count = records_.size();
+  ReleaseSRWLockShared(&lock_);
+  return count;
+}
+
+std::vector<TrayRecord> TrayRecorder::Records() const {
+  AcquireSRWLockShared(&lock_);
+  std::vector<TrayRecord> copy = records_;
+  ReleaseSRWLockShared(&lock_);
+  return copy;
+}
+
+bool TrayRecorder::WaitForCount(size_t count, DWORD timeoutMs) const {
+  return WaitForChange(changed_, [&] { return Count() >= count; }, timeoutMs);
+}
+
+std::optional<TrayRecord> TrayRecorder::WaitForRecord(size_t index, DWORD timeoutMs) const {
+  if (!WaitForCount(index + 1, timeoutMs)) return std::nullopt;
+  return Records()[index];
+}
+
+std::optional<TrayRecord> TrayRecorder::WaitForMatch(const std::function<bool(const TrayRecord&)>& match,
+                                                     size_t from, DWORD timeoutMs) const {
+  std::optional<TrayRecord> found;
+  WaitForChange(changed_, [&] {
+    std::vector<TrayRecord> records = Records();
+    for (size_t index = from; index < records.size() && !found; index++) {
+      if (match(records[index])) found = records[index];
+    }
+    return found.has_value();
+  }, timeoutMs);
+  return found;
+}
+
+}  // namespace harness
