@@ -93,6 +93,17 @@ struct Link {
   int showCommand = -1;
 };
 
+// The show command as the file holds it: the word at offset 60 of the shell link header.
+int SavedShowCommand(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  DWORD header[16] = {};
+  DWORD read = 0;
+  ReadFile(file, header, sizeof header, &read, nullptr);
+  CloseHandle(file);
+  return read == sizeof header ? static_cast<int>(header[15]) : -1;
+}
+
 std::optional<Link> ReadLink(const std::wstring& path) {
   std::optional<Link> read;
   HRESULT initialised = CoInitialize(nullptr);
@@ -110,7 +121,6 @@ std::optional<Link> ReadLink(const std::wstring& path) {
         fields.arguments = text;
         link->GetDescription(text, MAX_PATH);
         fields.description = text;
-        link->GetShowCmd(&fields.showCommand);
         read = fields;
       }
       file->Release();
@@ -118,6 +128,7 @@ std::optional<Link> ReadLink(const std::wstring& path) {
     link->Release();
   }
   if (SUCCEEDED(initialised)) CoUninitialize();
+  if (read) read->showCommand = SavedShowCommand(path);
   return read;
 }
 

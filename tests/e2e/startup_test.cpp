@@ -312,10 +312,9 @@ TEST_F(Startup, StartupWordWhileCopyRunsStartsSecondTrayInstance) {
   harness::Program second(stage);
   ASSERT_TRUE(second.Start(L"startup"));
   harness::BoxWatcher boxes(second.ProcessId());
-  ASSERT_TRUE(tray_.WaitForCount(2)) << "the second instance added no tray icon";
-  std::vector<HWND> secondWindows = harness::TopWindows(second.ProcessId(), L"Corvalent");
-  ASSERT_EQ(1u, secondWindows.size());
-  HWND secondWindow = secondWindows[0];
+  HWND secondWindow = second.WaitForMainWindow();
+  ASSERT_NE(nullptr, secondWindow) << "the second instance made no window";
+  EXPECT_EQ(1u, harness::TopWindows(second.ProcessId(), L"Corvalent").size());
   EXPECT_NE(first.MainWindow(), secondWindow);
   EXPECT_TRUE(tray_.WaitForMatch(Call(NIM_ADD, secondWindow)).has_value()) << "no NIM_ADD of the second window";
   EXPECT_EQ(2u, CountOf(tray_, NIM_ADD));

@@ -249,7 +249,7 @@ struct BoxRecord {
   std::wstring title;
   std::wstring text;               // the message (static 0xFFFF of Wine's message box)
   std::vector<BoxButton> buttons;  // in child window order
-  bool hasIcon = false;            // an icon static is present
+  bool hasIcon = false;            // an icon static that shows an icon
   BoxIcon icon = BoxIcon::None;    // which standard icon: by handle in-process, by pixels otherwise
   bool OnlyOk() const { return buttons.size() == 1 && buttons[0].id == IDOK; }
 };
