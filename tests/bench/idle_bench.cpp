@@ -20,20 +20,7 @@ static const UINT_PTR POLL_TIMER = 101;
 static const WORD MENU_EXIT = 40006;
 
 static bool WriteSettings(DWORD options) {
-  const wchar_t* const names[] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
-  const DWORD words[] = {options, 0, 0, 8};
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  bool written = true;
-  for (int index = 0; index < 4; index++) {
-    written = written && RegSetValueExW(key, names[index], 0, REG_BINARY, reinterpret_cast<const BYTE*>(&words[index]),
-                                        sizeof(DWORD)) == ERROR_SUCCESS;
-  }
-  RegCloseKey(key);
-  return written;
+  return harness::WriteSettingsKey(options);
 }
 
 struct Counts {

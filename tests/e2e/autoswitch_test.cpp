@@ -41,24 +41,11 @@ const WORD CONNECTED_OFFLINE_PICTURE = 106;
 const int THREE_POLLS = 9;
 
 void DeleteSettings() {
-  RegDeleteKeyW(HKEY_CURRENT_USER, SETTINGS_KEY);
+  harness::DeleteSettingsKey();
 }
 
 bool WriteSettings(DWORD options) {
-  const wchar_t* const names[] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
-  const DWORD words[] = {options, 0, 0, 8};
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  bool written = true;
-  for (int index = 0; index < 4; index++) {
-    written = written && RegSetValueExW(key, names[index], 0, REG_BINARY, reinterpret_cast<const BYTE*>(&words[index]),
-                                        sizeof(DWORD)) == ERROR_SUCCESS;
-  }
-  RegCloseKey(key);
-  return written;
+  return harness::WriteSettingsKey(options);
 }
 
 // The dialog exists before its controls do; DialogBox shows it once they are set up.

@@ -28,24 +28,11 @@ const DWORD POLL_MS = 20;
 const int ABOUT_OK_BUTTON = 1019;  // the About box's OK, a control of CVConfig.dll
 
 void DeleteSettings() {
-  RegDeleteKeyW(HKEY_CURRENT_USER, kKeyPath);
+  harness::DeleteSettingsKey();
 }
 
 bool WriteSettings(const Settings& record) {
-  const wchar_t* const names[] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
-  const DWORD words[] = {record.options, record.startupMode, record.hotKey, record.delay};
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  bool written = true;
-  for (int index = 0; index < 4; index++) {
-    written = RegSetValueExW(key, names[index], 0, REG_BINARY, reinterpret_cast<const BYTE*>(&words[index]),
-                             sizeof(DWORD)) == ERROR_SUCCESS && written;
-  }
-  RegCloseKey(key);
-  return written;
+  return harness::WriteSettingsKey(record.options, record.startupMode, record.hotKey, record.delay);
 }
 
 std::optional<DWORD> StoredWord(const wchar_t* name) {

@@ -17,7 +17,6 @@ using namespace harness;
 
 namespace {
 
-const wchar_t kKeyPath[] = L"Software\\Bramlow Software\\Corvalent";
 const DWORD CTRL_ALT_T = (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'T';  // 0x0654
 const UINT CTRL_ALT = MOD_CONTROL | MOD_ALT;
 const int PROBE_ID = 3;
@@ -27,24 +26,11 @@ const WORD IDM_EXIT = 40006;
 const WORD IDM_OPTIONS = 40007;
 
 void DeleteSettings() {
-  RegDeleteKeyW(HKEY_CURRENT_USER, kKeyPath);
+  harness::DeleteSettingsKey();
 }
 
 bool WriteSettings(const Settings& record) {
-  const wchar_t* const names[] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
-  const DWORD words[] = {record.options, record.startupMode, record.hotKey, record.delay};
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  bool written = true;
-  for (int index = 0; index < 4; index++) {
-    written = RegSetValueExW(key, names[index], 0, REG_BINARY, reinterpret_cast<const BYTE*>(&words[index]),
-                             sizeof(DWORD)) == ERROR_SUCCESS && written;
-  }
-  RegCloseKey(key);
-  return written;
+  return harness::WriteSettingsKey(record.options, record.startupMode, record.hotKey, record.delay);
 }
 
 // A window of another process gives no event when it changes: look every POLL_MS until the

@@ -21,20 +21,7 @@ const wchar_t kOptionsTitle[] = L"Corvalent Options";
 
 // Writes the four settings words as 4-byte binary values, as the configuration library keeps them.
 bool WriteSettings(DWORD options, DWORD startupMode, DWORD hotKey, DWORD delay) {
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const wchar_t* const names[] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
-  const DWORD words[] = {options, startupMode, hotKey, delay};
-  bool written = true;
-  for (int index = 0; index < 4; index++) {
-    written = RegSetValueExW(key, names[index], 0, REG_BINARY, reinterpret_cast<const BYTE*>(&words[index]),
-                             sizeof(DWORD)) == ERROR_SUCCESS && written;
-  }
-  RegCloseKey(key);
-  return written;
+  return harness::WriteSettingsKey(options, startupMode, hotKey, delay);
 }
 
 bool SettingsKeyExists() {
@@ -45,7 +32,7 @@ bool SettingsKeyExists() {
 }
 
 void DeleteSettingsKey() {
-  RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+  harness::DeleteSettingsKey();
 }
 
 // Window handles as the notification area gets them: 32 bits wide.

@@ -42,30 +42,14 @@ constexpr DWORD ONE_REFRESH_MS = 2500;
 // With AutoSwitch on, the connection is looked at every third refresh.
 constexpr DWORD AUTOSWITCH_POLL_MS = 5000;
 
-const wchar_t SETTINGS_KEY[] = L"Software\\Bramlow Software\\Corvalent";
 
 // Writes the program's settings as the configuration library stores them: four 4-byte binary values.
 bool WriteSettings(DWORD options, DWORD startupMode) {
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  const struct {
-    const wchar_t* name;
-    DWORD value;
-  } values[] = {{L"Options", options}, {L"Startup Mode", startupMode}, {L"HotKey", 0}, {L"Delay", DEFAULT_DELAY}};
-  bool written = true;
-  for (const auto& value : values) {
-    written = written && RegSetValueExW(key, value.name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(&value.value),
-                                        sizeof(value.value)) == ERROR_SUCCESS;
-  }
-  RegCloseKey(key);
-  return written;
+  return harness::WriteSettingsKey(options, startupMode);
 }
 
 void DeleteSettings() {
-  RegDeleteKeyW(HKEY_CURRENT_USER, SETTINGS_KEY);
+  harness::DeleteSettingsKey();
 }
 
 std::string Narrow(const std::wstring& text) {

@@ -293,4 +293,8 @@ class BoxWatcher {
   std::vector<HWND> held_;        // boxes left open by Hold
 };
 
+// ---- settings_key.cpp: HKCU "Software\Bramlow Software\Corvalent" with its four REG_BINARY words.
+bool WriteSettingsKey(DWORD options, DWORD startupMode = 0, DWORD hotKey = 0, DWORD delay = 8);
+void DeleteSettingsKey();
+
 }  // namespace harness
