@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Benchmark of what Corvalent costs to start, to end and to keep, against a minimal tray program
+# (tests/bench/minimal_tray.cpp: one window and one icon). Wine's own start cost is in both figures,
+# so the ratio is the figure to read. Run after a test build (target resident_bench):
+#   scripts/bench-resident.sh [x86_64-build-dir] [runs] [idle-seconds]
+#
+# start: from CreateProcess to the NIM_ADD reaching the recording notification area (median of runs).
+# exit:  from starting a second copy with "exit" to the end of the first copy (median of runs).
+# memory: working set (as Wine reports it) and private resident kilobytes (the Unix process's
+#         Private_Clean + Private_Dirty) of both programs after idling side by side.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/x86_64}" && pwd)
+runs=${2:-15}
+seconds=${3:-60}
+bench=$build/tests/resident_bench.exe
+[ -f "$bench" ] || { echo "missing $bench: build the tests and the target resident_bench first" >&2; exit 1; }
+
+source "$root/scripts/test-env.sh"
+work=$(mktemp -d)
+trap 'test_env_stop; rm -rf "$work"' EXIT
+test_env_start "$build"
+
+(cd "$build/tests" && "$TEST_ENV_WINE" "$bench" "$runs" "$seconds" >"$work/out" 2>"$work/err") ||
+  { echo "resident_bench failed:" >&2; cat "$work/err" >&2; exit 1; }
+
+awk '
+  $1 == "runs" || $1 == "idle_seconds" { setting[$1] = $2; next }
+  { value[$1, $2] = $3; if (!($1 in seen)) { seen[$1] = 1; order[++count] = $1 } }
+  END {
+    printf "median of %d runs each; memory after %d s idle side by side\n", setting["runs"], setting["idle_seconds"]
+    for (i = 1; i <= count; i++) {
+      name = order[i]
+      printf "  %-16s Corvalent %9.1f   minimal %9.1f   ratio %.2f\n", name, value[name, "corvalent"],
+             value[name, "minimal"], value[name, "corvalent"] / value[name, "minimal"]
+    }
+  }' "$work/out"
