@@ -110,6 +110,34 @@ Outcome ExpectedOutcome(const std::string& text) {
   return outcome;
 }
 
+// A copy of a text whose terminating NUL is the last byte before a no-access page, so that a
+// read past the end of the text faults at once.
+class GuardedText {
+ public:
+  explicit GuardedText(const std::string& text) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    size_t pages = (text.size() + 1 + system.dwPageSize - 1) / system.dwPageSize;
+    base_ = static_cast<char*>(
+        VirtualAlloc(nullptr, (pages + 1) * system.dwPageSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!base_) return;
+    DWORD old;
+    if (!VirtualProtect(base_ + pages * system.dwPageSize, system.dwPageSize, PAGE_NOACCESS, &old)) return;
+    text_ = base_ + pages * system.dwPageSize - text.size() - 1;
+    memcpy(text_, text.c_str(), text.size() + 1);
+  }
+  ~GuardedText() {
+    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+  }
+  GuardedText(const GuardedText&) = delete;
+  GuardedText& operator=(const GuardedText&) = delete;
+  const char* Text() const { return text_; }
+
+ private:
+  char* base_ = nullptr;
+  char* text_ = nullptr;
+};
+
 class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override { ResetFlags(); }
@@ -121,10 +149,13 @@ class CommandLine : public ::testing::Test {
     cmdStartup = 0;
   }
 
-  // Reads text and checks the result, the flags and the one box (or that no box was shown).
+  // Reads text (placed against a guard page) and checks the result, the flags and the one box
+  // (or that no box was shown).
   void ExpectReading(const std::string& text, const Outcome& expected) {
+    GuardedText guarded(text);
+    ASSERT_NE(nullptr, guarded.Text()) << "no guarded copy of the text";
     size_t boxesBefore = boxes_.Count();
-    EXPECT_EQ(expected.result, ParseCommandLine(nullptr, text.c_str()));
+    EXPECT_EQ(expected.result, ParseCommandLine(nullptr, guarded.Text()));
     EXPECT_EQ(expected.flags, CurrentFlags());
     if (expected.result == 0) {
       EXPECT_EQ(boxesBefore, boxes_.Count()) << "a box was shown for a text of known words";
@@ -154,6 +185,17 @@ Outcome Known(const Flags& flags) {
 
 Outcome Unknown(const Flags& flags, const std::string& word) {
   return {1, flags, word};
+}
+
+TEST(GuardedTextTest, TheByteAfterTheTextsEndIsInANoAccessPage) {
+  for (size_t length : {0u, 1u, 4095u, 4096u, 65536u}) {
+    GuardedText guarded(std::string(length, 'x'));
+    ASSERT_NE(nullptr, guarded.Text());
+    EXPECT_EQ(length, strlen(guarded.Text()));
+    MEMORY_BASIC_INFORMATION page;
+    ASSERT_NE(0u, VirtualQuery(guarded.Text() + length + 1, &page, sizeof page));
+    EXPECT_EQ(static_cast<DWORD>(PAGE_NOACCESS), page.Protect) << "length " << length;
+  }
 }
 
 TEST_F(CommandLine, NullTextGivesZeroAndSetsNothing) {
@@ -279,7 +321,9 @@ TEST_F(CommandLine, LongestWordThatFitsTheMessageIsShownWhole) {
 
 TEST_F(CommandLine, WordOfSeventyThousandCharactersShowsItsFirst215ThenThreeDots) {
   std::string word = PatternWord(70000);
-  EXPECT_EQ(1, ParseCommandLine(nullptr, word.c_str()));
+  GuardedText guarded(word);
+  ASSERT_NE(nullptr, guarded.Text());
+  EXPECT_EQ(1, ParseCommandLine(nullptr, guarded.Text()));
   std::optional<harness::BoxRecord> box = boxes_.WaitForBox(0);
   ASSERT_TRUE(box.has_value());
   EXPECT_EQ(Widen("Corvalent doesn't know what \"" + word.substr(0, 215) + "...\" means."), box->text);
