@@ -302,7 +302,14 @@ TEST_F(ShortcutTest, LongestFolderPathThatFitsGetsTheShortcut) {
 
 // ---- Faulty "Startup" values: the shortcut goes to the shell's own StartUp folder.
 
-enum class Fault { UnterminatedBinaryOfFullLength, ValueOfOneKibibyte, FolderTooLongForTheShortcut, ValueAbsent, KeyAbsent };
+enum class Fault {
+  UnterminatedBinaryOfFullLength,
+  ValueOfOneKibibyte,
+  FolderTooLongForTheShortcut,
+  ValueAbsent,
+  KeyAbsent,
+  KeyUnreadable
+};
 
 const char* FaultName(Fault fault) {
   switch (fault) {
@@ -311,6 +318,7 @@ const char* FaultName(Fault fault) {
     case Fault::FolderTooLongForTheShortcut: return "FolderTooLongForTheShortcut";
     case Fault::ValueAbsent: return "ValueAbsent";
     case Fault::KeyAbsent: return "KeyAbsent";
+    case Fault::KeyUnreadable: return "KeyUnreadable";
   }
   return "?";
 }
@@ -347,9 +355,44 @@ class FaultyStartupValueTest : public ShortcutTest, public ::testing::WithParamI
         RegDeleteTreeW(HKEY_CURRENT_USER, kShellFolders);
         RegDeleteKeyW(HKEY_CURRENT_USER, kShellFolders);
         break;
+      case Fault::KeyUnreadable:
+        ASSERT_TRUE(SetKeyDacl(kShellFolders, &kDenyAll)) << "could not lock the key";
+        locked_ = true;
+        break;
     }
   }
+
+  void TearDown() override {
+    if (locked_) EXPECT_TRUE(SetKeyDacl(kShellFolders, nullptr)) << "could not unlock the key";
+    ShortcutTest::TearDown();
+  }
+
+  // An empty access list, which grants nobody anything.
+  static const ACL kDenyAll;
+
+  // Gives the key the access list (null: everybody may do everything). The owner may always do this.
+  static bool SetKeyDacl(const wchar_t* path, const ACL* dacl) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return false;
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, const_cast<ACL*>(dacl), FALSE);
+    bool done = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return done;
+  }
+
+  bool locked_ = false;
 };
+
+const ACL FaultyStartupValueTest::kDenyAll = {ACL_REVISION, 0, sizeof(ACL), 0, 0};
+
+TEST_F(FaultyStartupValueTest, UnreadableKeyCannotBeOpenedForReading) {
+  ASSERT_TRUE(SetKeyDacl(kShellFolders, &kDenyAll));
+  locked_ = true;
+  HKEY key;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_READ, &key), ERROR_ACCESS_DENIED);
+}
 
 TEST_P(FaultyStartupValueTest, ShortcutGoesToTheShellsStartUpFolderAndNeverToTheDriveRoot) {
   harness::BoxWatcher watcher;
@@ -368,8 +411,86 @@ TEST_P(FaultyStartupValueTest, ShortcutGoesToTheShellsStartUpFolderAndNeverToThe
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultyStartupValueTest,
                          ::testing::Values(Fault::UnterminatedBinaryOfFullLength, Fault::ValueOfOneKibibyte,
-                                           Fault::FolderTooLongForTheShortcut, Fault::ValueAbsent, Fault::KeyAbsent),
+                                           Fault::FolderTooLongForTheShortcut, Fault::ValueAbsent, Fault::KeyAbsent,
+                                           Fault::KeyUnreadable),
                          [](const ::testing::TestParamInfo<Fault>& info) { return FaultName(info.param); });
+
+// ---- "Startup" values of every type and size, as uninstall reads them to delete the shortcut.
+
+const DWORD kValueTypes[] = {REG_NONE,  REG_SZ,       REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN,
+                             REG_LINK,  REG_MULTI_SZ, REG_QWORD,     0x4C4C};
+
+// Sizes from 0 to 1 KiB: the small ones, both sides of the longest folder the shortcut's path leaves
+// room for (245) and of the 260-byte buffer, and some beyond.
+const size_t kSweepSizes[] = {0, 1, 2, 3, 4, 5, 8, 64, 244, 245, 246, 247, 259, 260, 261, 262, 512, 1024};
+
+// Writes the bytes as the value's data (string types through the ANSI call) and returns the size
+// that the library's ANSI read sees: Wine's ANSI read adds a NUL to a string without one.
+size_t SetStartupBytes(DWORD type, const std::string& bytes) {
+  HKEY key;
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const BYTE* data = reinterpret_cast<const BYTE*>(bytes.data());
+  DWORD size = static_cast<DWORD>(bytes.size());
+  bool isString = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+  LONG result = isString ? RegSetValueExA(key, "Startup", 0, type, data, size)
+                         : RegSetValueExW(key, L"Startup", 0, type, data, size);
+  EXPECT_EQ(result, ERROR_SUCCESS);
+  std::string readBack(2048, '\0');
+  DWORD readSize = static_cast<DWORD>(readBack.size());
+  EXPECT_EQ(RegQueryValueExA(key, "Startup", nullptr, nullptr, reinterpret_cast<BYTE*>(&readBack[0]), &readSize),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  readBack.resize(readSize);
+  bool asWritten = readBack == bytes || (isString && readBack == bytes + '\0');
+  EXPECT_TRUE(asWritten) << "the value does not read back as written";
+  return readBack.size();
+}
+
+// What a value holds: only NULs; this test's folder, a NUL and filler; or the path of a folder
+// that does not exist, with no NUL at all.
+enum class Content { Zeros, FolderThenFiller, MissingFolderUnterminated };
+
+std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
+
+TEST_F(ShortcutTest, StartupValueOfAnyTypeAndSizeIsReadWithinItsBufferAndNeverNamesTheDriveRoot) {
+  ASSERT_TRUE(WriteJunk(kRootLink));
+  extraFiles_.push_back(kRootLink);
+  const std::string folder = Narrow(folder_);
+  const std::string missing = "C:\\corvalent-no-such-folder\\";
+  int cases = 0;
+  for (DWORD type : kValueTypes) {
+    for (size_t size : kSweepSizes) {
+      for (Content content : {Content::Zeros, Content::FolderThenFiller, Content::MissingFolderUnterminated}) {
+        std::string bytes;
+        if (content == Content::FolderThenFiller && size < folder.size() + 1) continue;
+        if (content == Content::MissingFolderUnterminated && size < missing.size()) continue;
+        if (content == Content::FolderThenFiller) bytes = folder + '\0';
+        if (content == Content::MissingFolderUnterminated) bytes = missing;
+        bytes.resize(size, content == Content::Zeros ? '\0' : 'k');
+        SCOPED_TRACE("type " + std::to_string(type) + ", size " + std::to_string(size) + ", content " +
+                     std::to_string(static_cast<int>(content)));
+        size_t seen = SetStartupBytes(type, bytes);
+        // A value larger than the 260-byte buffer is not read at all; from 246 characters on,
+        // the shortcut's path would not fit; an empty folder is no folder.
+        bool oursGoes = content == Content::FolderThenFiller && seen <= MAX_PATH;
+        bool shellsGoes = content == Content::Zeros || (content == Content::FolderThenFiller && !oursGoes) ||
+                          (content == Content::MissingFolderUnterminated && size > 245);
+        ASSERT_TRUE(WriteJunk(link_));
+        ASSERT_TRUE(WriteJunk(shellLink_));
+        ASSERT_EQ(Call(CFG_UNINSTALL, nullptr), CONFIG_OK);
+        EXPECT_EQ(harness::FileExists(link_), !oursGoes);
+        EXPECT_EQ(harness::FileExists(shellLink_), !shellsGoes);
+        ASSERT_TRUE(harness::FileExists(kRootLink)) << "uninstall deleted the file at the root of the drive";
+        if (HasFailure()) return;
+        cases++;
+      }
+    }
+  }
+  EXPECT_EQ(cases, 10 * (18 + 2 * 11));  // zeros at every size, the others from 64 bytes on
+}
 
 // ---- A shortcut that can't be written.
 
