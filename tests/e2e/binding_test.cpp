@@ -321,4 +321,67 @@ TEST_F(AboutOpenTest, UninstallWhileAboutIsOpenKeepsTheKeyAndEndsTheProgram) {
   EXPECT_EQ(boxes->Count(), 0u);
 }
 
+// ---- Another copy asks the program to end while the library's Options dialog is open.
+
+const Settings kStoredSettings = {OPT_AUTOSWITCH | OPT_START_WITH_WINDOWS | OPT_HOTKEY, 2, CTRL_ALT_T, 30};
+const int OPTIONS_AUTOSWITCH_BOX = 1004;  // the "Use AutoSwitch" check box of the Options dialog
+
+class OptionsOpenTest : public BindingTest {
+ protected:
+  // Starts the program with the stored settings, opens its Options dialog and unchecks
+  // "Use AutoSwitch" there, a change that only OK would keep.
+  void StartWithChangedDialog() {
+    ASSERT_TRUE(WriteSettings(kStoredSettings));
+    ASSERT_TRUE(stage.Ready());
+    Start(&program);
+    ASSERT_TRUE(WaitForTray(&program));
+    ASSERT_TRUE(HotKeyHeld(MOD_CONTROL | MOD_ALT, 'T')) << "the stored hot key was not registered";
+    ASSERT_TRUE(program.Post(Command(IDM_OPTIONS)));
+    dialog = WaitForTopWindow(program.ProcessId(), L"#32770", L"Corvalent Options", kWaitMs, program.Process());
+    ASSERT_TRUE(dialog);
+    // Shown once its controls are made and set from the record.
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, program.Process()));
+    HWND box = GetDlgItem(dialog, OPTIONS_AUTOSWITCH_BOX);
+    ASSERT_TRUE(box);
+    SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);
+  }
+
+  // Runs a second copy with the word to its end; it must end with 0, and so must the program.
+  void RequestFromSecondCopy(const wchar_t* word) {
+    Program second(stage);
+    ASSERT_TRUE(second.Start(word));
+    EXPECT_EQ(second.WaitForExit(), std::optional<DWORD>(0)) << "the second copy hangs or failed";
+    EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0)) << "the program did not end cleanly";
+  }
+
+  // Every stored word as it was before the dialog opened, the icon gone and the hot key free.
+  void ExpectNothingLost() {
+    EXPECT_EQ(StoredWord(L"Options"), std::optional<DWORD>(kStoredSettings.options));
+    EXPECT_EQ(StoredWord(L"Startup Mode"), std::optional<DWORD>(kStoredSettings.startupMode));
+    EXPECT_EQ(StoredWord(L"HotKey"), std::optional<DWORD>(kStoredSettings.hotKey));
+    EXPECT_EQ(StoredWord(L"Delay"), std::optional<DWORD>(kStoredSettings.delay));
+    EXPECT_TRUE(tray.WaitForMatch([](const TrayRecord& r) { return r.message == NIM_DELETE; }))
+        << "the tray icon was not removed";
+    EXPECT_FALSE(HotKeyHeld(MOD_CONTROL | MOD_ALT, 'T')) << "the hot key is still held";
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(boxes->Count(), 0u);
+  }
+
+  Stage stage;
+  Program program{stage};
+  HWND dialog = nullptr;
+};
+
+TEST_F(OptionsOpenTest, ExitFromAnotherCopyEndsTheProgramWithoutSavingTheDialog) {
+  StartWithChangedDialog();
+  RequestFromSecondCopy(L"exit");
+  ExpectNothingLost();
+}
+
+TEST_F(OptionsOpenTest, UninstallFromAnotherCopyIsRefusedButEndsTheProgramAndKeepsTheSettings) {
+  StartWithChangedDialog();
+  RequestFromSecondCopy(L"uninstall");
+  ExpectNothingLost();
+}
+
 }  // namespace

@@ -7,6 +7,9 @@
 #include <shellapi.h>
 #include <wininet.h>
 
+#include <memory>
+#include <vector>
+
 namespace {
 
 // The tray program's values that these tests drive; fixed by its command line and its store.
@@ -15,6 +18,7 @@ const int IDC_OPTIONS_CANCEL = 1007;
 const DWORD OPT_EXIT_AFTERWARDS = 0x00000002;
 const DWORD OPT_DELAYED_SETTING = 0x00000040;
 const DWORD STARTUP_OFFLINE = 1;
+const UINT_PTR TIMER_POLL = 101;
 
 const wchar_t kSettingsKey[] = L"Software\\Bramlow Software\\Corvalent";
 const wchar_t kOptionsTitle[] = L"Corvalent Options";
@@ -404,6 +408,62 @@ TEST_F(Startup, UninstallWithoutLibraryShowsMissingDllBoxAndEndsWithZero) {
   EXPECT_EQ(1u, boxes.Count());
   EXPECT_EQ(0u, tray_.Count());
   EXPECT_TRUE(SettingsKeyExists()) << "the key went although the library could not be loaded";
+}
+
+// ---- Many copies at once.
+
+using Copies = std::vector<std::unique_ptr<harness::Program>>;
+
+// Starts one copy per word, one right after the other, without waiting for any.
+void StartCopies(const harness::Stage& stage, const std::vector<const wchar_t*>& words, Copies* copies) {
+  for (const wchar_t* word : words) {
+    copies->push_back(std::make_unique<harness::Program>(stage));
+    ASSERT_TRUE(copies->back()->Start(word)) << ::testing::PrintToString(copies->back()->Error());
+  }
+}
+
+void ExpectAllEndWithZero(const Copies& copies) {
+  for (size_t index = 0; index < copies.size(); index++) {
+    EXPECT_EQ(std::optional<DWORD>(0), copies[index]->WaitForExit()) << "copy " << index << " hangs or failed";
+  }
+}
+
+TEST_F(Startup, ManyCopiesAtOnceReachTheRunningCopyWithoutHangingOrASecondOptionsDialog) {
+  ASSERT_TRUE(WriteSettings(OPT_EXIT_AFTERWARDS, STARTUP_OFFLINE, 0, 8));
+  harness::Stage stage;
+  ASSERT_TRUE(stage.Ready());
+  harness::Program first(stage);
+  StartTrayInstance(first, tray_, L"");
+  harness::BoxWatcher boxes(first.ProcessId());
+
+  Copies copies;
+  StartCopies(stage, {L"options", L"startup", L"options", L"startup", L"options", L"startup", L"options",
+                      L"startup", L"options startup", L"startup options"},
+              &copies);
+  ExpectAllEndWithZero(copies);
+  EXPECT_TRUE(doubles_.WorkingOffline()) << "the start-up runs did not apply their mode";
+
+  // The copies posted their requests before they ended; a poll tick posted now is handled after
+  // all of them, and shows itself as a WinInet query.
+  LONG queries = doubles_.WinInet().queryCount;
+  ASSERT_TRUE(first.Post(harness::Timer(TIMER_POLL)));
+  ASSERT_TRUE(doubles_.WaitFor([&](const DoubleStateBlock& block) { return block.wininet.queryCount > queries; }));
+  HWND dialog = WaitForOptionsDialog(first);
+  ASSERT_NE(nullptr, dialog);
+  EXPECT_EQ(1u, harness::TopWindows(0, L"Corvalent").size()) << "more than one tray instance";
+  size_t optionsDialogs = 0;
+  for (HWND window : harness::TopWindows(0, L"#32770")) optionsDialogs += harness::WindowText(window) == kOptionsTitle;
+  EXPECT_EQ(1u, optionsDialogs);
+  EXPECT_EQ(1u, CountOf(tray_, NIM_ADD));
+  CancelOptionsDialog(dialog);
+
+  Copies exits;
+  StartCopies(stage, {L"exit", L"exit", L"exit", L"exit"}, &exits);
+  ExpectAllEndWithZero(exits);
+  EXPECT_EQ(std::optional<DWORD>(0), first.WaitForExit());
+  EXPECT_EQ(0u, harness::TopWindows(0, L"Corvalent").size());
+  EXPECT_EQ(1u, CountOf(tray_, NIM_DELETE)) << "the icon was removed more than once";
+  EXPECT_EQ(0u, boxes.Count());
 }
 
 }  // namespace

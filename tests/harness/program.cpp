@@ -51,15 +51,17 @@ static std::vector<std::wstring> Split(const std::wstring& text, wchar_t separat
   return parts;
 }
 
+// The values are replaced in place and only then are the ones this start does not want removed,
+// so a program starting meanwhile (many copies at once) never finds the key empty.
 static bool WriteDllOverrides(const std::wstring& exeName, const std::wstring& overrides) {
   std::wstring path = L"Software\\Wine\\AppDefaults\\" + exeName + L"\\DllOverrides";
-  RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
   HKEY key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
     return false;
   }
   bool written = true;
+  std::vector<std::wstring> wanted;
   for (const std::wstring& entry : Split(overrides, L';')) {
     size_t equals = entry.find(L'=');
     if (equals == std::wstring::npos) continue;
@@ -67,6 +69,20 @@ static bool WriteDllOverrides(const std::wstring& exeName, const std::wstring& o
     for (const std::wstring& name : Split(entry.substr(0, equals), L',')) {
       written = written && RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
                                           static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+      wanted.push_back(name);
+    }
+  }
+  for (DWORD index = 0;;) {
+    wchar_t name[256];
+    DWORD length = 256;
+    if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    bool keep = false;
+    for (const std::wstring& kept : wanted) keep = keep || lstrcmpiW(kept.c_str(), name) == 0;
+    if (keep) {
+      index++;
+    } else {
+      written = RegDeleteValueW(key, name) == ERROR_SUCCESS && written;
+      if (!written) break;
     }
   }
   RegCloseKey(key);
