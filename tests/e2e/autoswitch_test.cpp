@@ -48,16 +48,6 @@ bool WriteSettings(DWORD options) {
   return harness::WriteSettingsKey(options);
 }
 
-// The dialog exists before its controls do; DialogBox shows it once they are set up.
-bool WaitUntilVisible(HWND window, DWORD timeoutMs = harness::kWaitMs) {
-  ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (!IsWindowVisible(window)) {
-    if (!IsWindow(window) || GetTickCount64() >= deadline) return false;
-    Sleep(20);
-  }
-  return true;
-}
-
 std::optional<DWORD> ReadStoredOptions() {
   DWORD value = 0;
   DWORD size = sizeof(value);
@@ -321,7 +311,8 @@ TEST_F(AutoSwitchTest, WithoutDialUpAutoSwitchStillFollowsAndAggressiveOfflineIs
   ASSERT_TRUE(program_->Post(harness::Command(MENU_OPTIONS)));
   HWND dialog = harness::WaitForTopWindow(program_->ProcessId(), L"#32770", L"Corvalent Options");
   ASSERT_NE(dialog, nullptr);
-  ASSERT_TRUE(WaitUntilVisible(dialog));
+  // The dialog exists before its controls do; DialogBox shows it once they are set up.
+  ASSERT_TRUE(harness::WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }));
   HWND aggressive = GetDlgItem(dialog, AGGRESSIVE_OFFLINE_BOX);
   ASSERT_NE(aggressive, nullptr);
   EXPECT_FALSE(IsWindowEnabled(aggressive));

@@ -24,7 +24,6 @@ const wchar_t kShellFoldersPath[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 const wchar_t kMissingLibraryTitle[] = L"Missing Corvalent DLL file";
 const wchar_t kMissingLibraryText[] = L"Couldn't load CVConfig.DLL\n\nPlease re-install Corvalent.";
 const DWORD CTRL_ALT_T = (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'T';
-const DWORD POLL_MS = 20;
 const int ABOUT_OK_BUTTON = 1019;  // the About box's OK, a control of CVConfig.dll
 
 void DeleteSettings() {
@@ -43,17 +42,6 @@ std::optional<DWORD> StoredWord(const wchar_t* name) {
     return std::nullopt;
   }
   return value;
-}
-
-// A window of another process gives no event when it changes: look every POLL_MS until the
-// condition holds, the timeout passes or the process ends.
-bool WaitUntil(const std::function<bool()>& condition, HANDLE process, DWORD timeoutMs = kWaitMs) {
-  ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (!condition()) {
-    if (GetTickCount64() >= deadline) return false;
-    if (WaitForSingleObject(process, POLL_MS) == WAIT_OBJECT_0) return condition();
-  }
-  return true;
 }
 
 // Whether the process has a module of that file name loaded; nothing when it can't be asked.

@@ -20,7 +20,6 @@ namespace {
 const DWORD CTRL_ALT_T = (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'T';  // 0x0654
 const UINT CTRL_ALT = MOD_CONTROL | MOD_ALT;
 const int PROBE_ID = 3;
-const DWORD POLL_MS = 20;
 // Menu commands of Corvalent.exe (its resource header clashes with the library's icon ids).
 const WORD IDM_EXIT = 40006;
 const WORD IDM_OPTIONS = 40007;
@@ -31,17 +30,6 @@ void DeleteSettings() {
 
 bool WriteSettings(const Settings& record) {
   return harness::WriteSettingsKey(record.options, record.startupMode, record.hotKey, record.delay);
-}
-
-// A window of another process gives no event when it changes: look every POLL_MS until the
-// condition holds, the timeout passes or the process ends.
-bool WaitUntil(const std::function<bool()>& condition, HANDLE process) {
-  ULONGLONG deadline = GetTickCount64() + kWaitMs;
-  while (!condition()) {
-    if (GetTickCount64() >= deadline) return false;
-    if (WaitForSingleObject(process, POLL_MS) == WAIT_OBJECT_0) return condition();
-  }
-  return true;
 }
 
 bool IsModify(const TrayRecord& record) {

@@ -57,16 +57,6 @@ size_t CountOf(const harness::TrayRecorder& tray, DWORD message) {
   return count;
 }
 
-// A window of another process gives no signal when it goes: look every 20 ms until the timeout.
-bool WaitForWindowGone(HWND window, DWORD timeoutMs = harness::kWaitMs) {
-  ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (IsWindow(window)) {
-    if (GetTickCount64() >= deadline) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-  }
-  return true;
-}
-
 class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -106,7 +96,7 @@ class Startup : public ::testing::Test {
   static void CancelOptionsDialog(HWND dialog) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_CANCEL, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_OPTIONS_CANCEL)));
-    EXPECT_TRUE(WaitForWindowGone(dialog)) << "the Options dialog did not close on Cancel";
+    EXPECT_TRUE(harness::WaitUntil([&] { return !IsWindow(dialog); })) << "the Options dialog did not close on Cancel";
   }
 
   harness::DoubleState doubles_;

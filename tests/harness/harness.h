@@ -34,6 +34,10 @@ bool FileExists(const std::wstring& path);
 // messages sent to this thread's windows; a null handle just lets the time pass. Use it instead of
 // WaitForSingleObject in a test thread that owns windows (for example a message box's owner).
 DWORD WaitPumpingSent(HANDLE handle, DWORD timeoutMs);
+// A window of another process gives no event when it changes: looks every 20 ms until the
+// condition holds or the timeout passes; once stopWhenSignalled (say, a process) is signalled,
+// the condition is asked one last time.
+bool WaitUntil(const std::function<bool()>& condition, HANDLE stopWhenSignalled = nullptr, DWORD timeoutMs = kWaitMs);
 
 // ---- double_state.cpp: the state block of the wininet/rasapi32 doubles (tests/doubles/double_state.h).
 // Create one per test (fixture member): it makes a block private to this test process, resets it

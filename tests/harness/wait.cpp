@@ -21,6 +21,16 @@ DWORD WaitPumpingSent(HANDLE handle, DWORD timeoutMs) {
   }
 }
 
+bool WaitUntil(const std::function<bool()>& condition, HANDLE stopWhenSignalled, DWORD timeoutMs) {
+  const DWORD kPollMs = 20;
+  ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() >= deadline) return false;
+    if (WaitPumpingSent(stopWhenSignalled, kPollMs) == WAIT_OBJECT_0) return condition();
+  }
+  return true;
+}
+
 bool WaitForChange(HANDLE changed, const std::function<bool()>& ready, DWORD timeoutMs) {
   ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
