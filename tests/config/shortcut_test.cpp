@@ -417,35 +417,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyStartupValueTest,
 
 // ---- "Startup" values of every type and size, as uninstall reads them to delete the shortcut.
 
-const DWORD kValueTypes[] = {REG_NONE,  REG_SZ,       REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN,
-                             REG_LINK,  REG_MULTI_SZ, REG_QWORD,     0x4C4C};
-
 // Sizes from 0 to 1 KiB: the small ones, both sides of the longest folder the shortcut's path leaves
 // room for (245) and of the 260-byte buffer, and some beyond.
 const size_t kSweepSizes[] = {0, 1, 2, 3, 4, 5, 8, 64, 244, 245, 246, 247, 259, 260, 261, 262, 512, 1024};
-
-// Writes the bytes as the value's data (string types through the ANSI call) and returns the size
-// that the library's ANSI read sees: Wine's ANSI read adds a NUL to a string without one.
-size_t SetStartupBytes(DWORD type, const std::string& bytes) {
-  HKEY key;
-  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const BYTE* data = reinterpret_cast<const BYTE*>(bytes.data());
-  DWORD size = static_cast<DWORD>(bytes.size());
-  bool isString = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-  LONG result = isString ? RegSetValueExA(key, "Startup", 0, type, data, size)
-                         : RegSetValueExW(key, L"Startup", 0, type, data, size);
-  EXPECT_EQ(result, ERROR_SUCCESS);
-  std::string readBack(2048, '\0');
-  DWORD readSize = static_cast<DWORD>(readBack.size());
-  EXPECT_EQ(RegQueryValueExA(key, "Startup", nullptr, nullptr, reinterpret_cast<BYTE*>(&readBack[0]), &readSize),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-  readBack.resize(readSize);
-  bool asWritten = readBack == bytes || (isString && readBack == bytes + '\0');
-  EXPECT_TRUE(asWritten) << "the value does not read back as written";
-  return readBack.size();
-}
 
 // What a value holds: only NULs; this test's folder, a NUL and filler; or the path of a folder
 // that does not exist, with no NUL at all.
@@ -461,7 +435,7 @@ TEST_F(ShortcutTest, StartupValueOfAnyTypeAndSizeIsReadWithinItsBufferAndNeverNa
   const std::string folder = Narrow(folder_);
   const std::string missing = "C:\\corvalent-no-such-folder\\";
   int cases = 0;
-  for (DWORD type : kValueTypes) {
+  for (DWORD type : harness::kAnyValueTypes) {
     for (size_t size : kSweepSizes) {
       for (Content content : {Content::Zeros, Content::FolderThenFiller, Content::MissingFolderUnterminated}) {
         std::string bytes;
@@ -472,10 +446,12 @@ TEST_F(ShortcutTest, StartupValueOfAnyTypeAndSizeIsReadWithinItsBufferAndNeverNa
         bytes.resize(size, content == Content::Zeros ? '\0' : 'k');
         SCOPED_TRACE("type " + std::to_string(type) + ", size " + std::to_string(size) + ", content " +
                      std::to_string(static_cast<int>(content)));
-        size_t seen = SetStartupBytes(type, bytes);
+        std::optional<std::vector<BYTE>> seen =
+            harness::WriteRawValue(kShellFolders, "Startup", type, std::vector<BYTE>(bytes.begin(), bytes.end()));
+        ASSERT_TRUE(seen) << "the value could not be written and read back";
         // A value larger than the 260-byte buffer is not read at all; from 246 characters on,
         // the shortcut's path would not fit; an empty folder is no folder.
-        bool oursGoes = content == Content::FolderThenFiller && seen <= MAX_PATH;
+        bool oursGoes = content == Content::FolderThenFiller && seen->size() <= MAX_PATH;
         bool shellsGoes = content == Content::Zeros || (content == Content::FolderThenFiller && !oursGoes) ||
                           (content == Content::MissingFolderUnterminated && size > 245);
         ASSERT_TRUE(WriteJunk(link_));
@@ -489,7 +465,7 @@ TEST_F(ShortcutTest, StartupValueOfAnyTypeAndSizeIsReadWithinItsBufferAndNeverNa
       }
     }
   }
-  EXPECT_EQ(cases, 10 * (18 + 2 * 11));  // zeros at every size, the others from 64 bytes on
+  EXPECT_EQ(cases, static_cast<int>(harness::kAnyValueTypeCount * (18 + 2 * 11)));  // zeros at every size, the others from 64 bytes on
 }
 
 // ---- A shortcut that can't be written.

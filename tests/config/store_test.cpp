@@ -314,9 +314,6 @@ TEST_F(SettingsStoreTest, StringValueOfThreeBytesReplacesTheThreeLowBytes) {
 
 // ---- Values of every type and size from 0 to 1 KiB, in each of the four places.
 
-const DWORD kValueTypes[] = {REG_NONE, REG_SZ,   REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN,
-                             REG_LINK, REG_MULTI_SZ, REG_QWORD, 0x4C4C};
-
 // A record between two guard blocks, to see a write past either end.
 struct GuardedRecord {
   BYTE before[32];
@@ -324,38 +321,27 @@ struct GuardedRecord {
   BYTE after[32];
 };
 
-// Writes size bytes 0x11, 0x22, ... as the value (string types through the ANSI call) and returns
-// the bytes that the library's ANSI read gets back (Wine's adds a NUL to a string without one).
-std::vector<BYTE> WriteSweepValue(const wchar_t* name, DWORD type, size_t size) {
+// size bytes 0x11, 0x22, ... 0xFF, 0x11, ...
+std::vector<BYTE> SweepBytes(size_t size) {
   std::vector<BYTE> bytes(size);
   for (size_t index = 0; index < size; index++) bytes[index] = static_cast<BYTE>(0x11 * (index % 15 + 1));
-  HKEY key;
-  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  std::string ansiName(name, name + lstrlenW(name));
-  bool isString = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-  LONG result = isString ? RegSetValueExA(key, ansiName.c_str(), 0, type, bytes.data(), static_cast<DWORD>(size))
-                         : RegSetValueExW(key, name, 0, type, bytes.data(), static_cast<DWORD>(size));
-  EXPECT_EQ(result, ERROR_SUCCESS);
-  std::vector<BYTE> seen(2048);
-  DWORD seenSize = static_cast<DWORD>(seen.size());
-  EXPECT_EQ(RegQueryValueExA(key, ansiName.c_str(), nullptr, nullptr, seen.data(), &seenSize), ERROR_SUCCESS);
-  RegCloseKey(key);
-  seen.resize(seenSize);
-  return seen;
+  return bytes;
 }
 
 TEST_F(SettingsStoreTest, ValueOfAnyTypeAndSizeChangesAtMostItsOwnWordAndNothingBesideTheRecord) {
   const size_t sizes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 255, 256, 257, 1023, 1024};
   int cases = 0;
   for (int place = 0; place < 4; place++) {
-    for (DWORD type : kValueTypes) {
+    for (DWORD type : kAnyValueTypes) {
       for (size_t size : sizes) {
         SCOPED_TRACE(std::string(kValueNames[place], kValueNames[place] + lstrlenW(kValueNames[place])) +
                      ", type " + std::to_string(type) + ", size " + std::to_string(size));
         DeleteSettingsKey();
         WriteAllWords(Settings{1, 2, 3, 4});
-        std::vector<BYTE> seen = WriteSweepValue(kValueNames[place], type, size);
+        std::wstring name = kValueNames[place];
+        std::optional<std::vector<BYTE>> seen =
+            WriteRawValue(kKeyPath, std::string(name.begin(), name.end()).c_str(), type, SweepBytes(size));
+        ASSERT_TRUE(seen) << "the value could not be written and read back";
         GuardedRecord guarded;
         memset(&guarded, 0x5C, sizeof guarded);
         guarded.record = kPattern;
@@ -363,7 +349,7 @@ TEST_F(SettingsStoreTest, ValueOfAnyTypeAndSizeChangesAtMostItsOwnWordAndNothing
 
         // Up to four bytes replace the low bytes of the word; anything else leaves it.
         DWORD expectedWord = Word(kPattern, place);
-        if (!seen.empty() && seen.size() <= 4) memcpy(&expectedWord, seen.data(), seen.size());
+        if (!seen->empty() && seen->size() <= 4) memcpy(&expectedWord, seen->data(), seen->size());
         DWORD expected[4] = {1, 2, 3, 4};
         expected[place] = expectedWord;
         ExpectRecord(guarded.record, Settings{expected[0], expected[1], expected[2], expected[3]});
@@ -374,7 +360,7 @@ TEST_F(SettingsStoreTest, ValueOfAnyTypeAndSizeChangesAtMostItsOwnWordAndNothing
       }
     }
   }
-  EXPECT_EQ(cases, 4 * 10 * 16);
+  EXPECT_EQ(cases, static_cast<int>(4 * kAnyValueTypeCount * 16));
 }
 
 TEST_F(SettingsStoreTest, UnknownOperationReturnsTwoAndTouchesNothing) {

@@ -297,6 +297,16 @@ class BoxWatcher {
   std::vector<HWND> held_;        // boxes left open by Hold
 };
 
+// ---- raw_value.cpp: registry values of any type and size.
+constexpr size_t kAnyValueTypeCount = 10;
+extern const DWORD kAnyValueTypes[kAnyValueTypeCount];  // every standard type and one made up
+// Writes bytes as the value name of HKCU\keyPath (creating the key) with the type: string types
+// through the ANSI call, so that an ANSI read gets these very bytes back, the others as they are.
+// Returns what an ANSI read gets (Wine's adds a NUL to a string without one); nothing when the
+// write or the read fails or reads back anything else.
+std::optional<std::vector<BYTE>> WriteRawValue(const wchar_t* keyPath, const char* name, DWORD type,
+                                               const std::vector<BYTE>& bytes);
+
 // ---- settings_key.cpp: HKCU "Software\Bramlow Software\Corvalent" with its four REG_BINARY words.
 bool WriteSettingsKey(DWORD options, DWORD startupMode = 0, DWORD hotKey = 0, DWORD delay = 8);
 void DeleteSettingsKey();
