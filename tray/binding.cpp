@@ -1,4 +1,4 @@
-// Binds CVConfig afresh for each configuration operation and refuses nested calls;
+// Binds CVConfig from the program's folder afresh for each configuration operation, refuses nested calls;
 // wraps the Options and About dialogs. Used by start-up and the window procedure.
 #include "startup.h"
 #include "window.h"
@@ -9,11 +9,30 @@
 static int configBusy;
 static int optionsOpen;
 
+static const char libraryFileName[] = "CVConfig.dll";
+
+// The library from the program's own folder, by its full path; null when it isn't there
+// or the path doesn't fit.
+static HMODULE LoadConfigLibrary()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return NULL;
+    DWORD folderLength = length;
+    while (folderLength > 0 && path[folderLength - 1] != '\\')
+        folderLength--;
+    if (folderLength == 0 || folderLength + sizeof libraryFileName > MAX_PATH)
+        return NULL;
+    lstrcpyA(path + folderLength, libraryFileName);
+    return LoadLibraryA(path);
+}
+
 LONG CallConfig(LONG operation, Settings *record)
 {
     if (configBusy)
         return CONFIG_BUSY;
-    HMODULE library = LoadLibraryA("CVConfig");
+    HMODULE library = LoadConfigLibrary();
     if (!library) {
         MessageBoxA(mainWindow, "Couldn't load CVConfig.DLL\n\nPlease re-install Corvalent.",
                     "Missing Corvalent DLL file", MB_ICONWARNING);

@@ -163,8 +163,22 @@ static int RunTrayInstance(HINSTANCE instance)
     return 0;
 }
 
+typedef BOOL (WINAPI *SetDefaultDllDirectoriesProc)(DWORD flags);
+
+// Libraries loaded by name come from the program's folder or the system's, never from the
+// current directory nor, where the system can say so, from PATH.
+static void RestrictLibrarySearch()
+{
+    SetDllDirectoryA("");
+    SetDefaultDllDirectoriesProc setDefaultDllDirectories = (SetDefaultDllDirectoriesProc)(void (*)())
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDefaultDllDirectories)
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
+    RestrictLibrarySearch();
     settings.delay = 8;
     if (ParseCommandLine(mainWindow, commandLine))
         return 1;

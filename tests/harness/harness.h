@@ -25,7 +25,7 @@ constexpr UINT kTrayIconId = 102;     // uID of the program's tray icon
 std::wstring TestsFolder();    // <build>\tests: the test programs, harness_helper.exe
 std::wstring BuildFolder();    // <build>
 std::wstring BinFolder();      // <build>\bin: Corvalent.exe, CVConfig.dll
-std::wstring DoublesFolder();  // <build>\doubles: wininet.dll, rasapi32.dll, noentry\CVConfig.dll
+std::wstring DoublesFolder();  // <build>\doubles: wininet.dll, rasapi32.dll, noentry\CVConfig.dll, marker\marker.dll
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 std::wstring FileNameOf(const std::wstring& path);
 bool FileExists(const std::wstring& path);
@@ -128,6 +128,10 @@ class Program {
 
   // WINEDLLOVERRIDES syntax ("wininet=n;rasapi32="); the stage's choice unless set before Start.
   void SetDllOverrides(const std::wstring& overrides) { overrides_ = overrides; }
+  // Before Start: the current directory of the program (default: the stage folder), and a folder
+  // put in front of the PATH that it inherits (default: none).
+  void SetWorkingFolder(const std::wstring& folder) { folder_ = folder; }
+  void SetPathFront(const std::wstring& folder) { pathFront_ = folder; }
   // Starts "<stage>\Corvalent.exe <words>" in the stage folder, with the DLL overrides written to
   // the prefix's registry for that program name (Wine gives a child its parent's WINEDLLOVERRIDES
   // instead of the one in its environment block). False (see Error) on failure, also when this
@@ -152,6 +156,7 @@ class Program {
   std::wstring path_;
   std::wstring folder_;
   std::wstring overrides_;
+  std::wstring pathFront_;
   std::wstring error_;
   HANDLE job_ = nullptr;
   HANDLE process_ = nullptr;

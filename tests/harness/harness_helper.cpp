@@ -14,6 +14,7 @@
 //   window                         a hidden window of class "Corvalent"; ends on the first message below
 //   query                          InternetQueryOptionA of wininet.dll; ends with the state word
 //   dialup                         RasEnumConnectionsA of RASAPI32.DLL; ends with the connection count
+//   load <name>                    LoadLibraryW of the name as given; ends with 0 when it loaded
 static const int USAGE = 100;
 static const int LOAD_FAILED = 1000;
 static const int ENTRY_MISSING = 1001;
@@ -106,6 +107,7 @@ static int Run(int count, wchar_t** words) {
   if (count >= 2 && lstrcmpW(words[1], L"window") == 0) return RunWindow();
   if (count >= 2 && lstrcmpW(words[1], L"query") == 0) return Query();
   if (count >= 2 && lstrcmpW(words[1], L"dialup") == 0) return CountDialUp();
+  if (count >= 3 && lstrcmpW(words[1], L"load") == 0) return LoadLibraryW(words[2]) ? 0 : LOAD_FAILED;
   return USAGE;
 }
 

@@ -89,6 +89,26 @@ static bool WriteDllOverrides(const std::wstring& exeName, const std::wstring& o
   return written;
 }
 
+// This process's environment block with folder put in front of PATH; empty for no change.
+static std::vector<wchar_t> EnvironmentWithPathFront(const std::wstring& folder) {
+  std::vector<wchar_t> block;
+  if (folder.empty()) return block;
+  wchar_t* strings = GetEnvironmentStringsW();
+  std::wstring path = L"PATH=" + folder;
+  for (const wchar_t* entry = strings; *entry; entry += lstrlenW(entry) + 1) {
+    if (_wcsnicmp(entry, L"PATH=", 5) == 0) {
+      path += std::wstring(L";") + (entry + 5);
+    } else {
+      block.insert(block.end(), entry, entry + lstrlenW(entry) + 1);
+    }
+  }
+  FreeEnvironmentStringsW(strings);
+  block.insert(block.end(), path.begin(), path.end());
+  block.push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
 // A job that ends the program when the test process ends, however it ends.
 static HANDLE KillOnCloseJob() {
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
@@ -129,8 +149,9 @@ bool Program::Start(const std::wstring& words) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started = {};
-  if (!CreateProcessW(path_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                      folder_.c_str(), &startup, &started)) {
+  std::vector<wchar_t> environment = EnvironmentWithPathFront(pathFront_);
+  if (!CreateProcessW(path_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT,
+                      environment.empty() ? nullptr : environment.data(), folder_.c_str(), &startup, &started)) {
     error_ = L"CreateProcessW failed for " + commandLine + L" (error " + std::to_wstring(GetLastError()) + L")";
     return false;
   }
