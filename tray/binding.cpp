@@ -6,7 +6,7 @@
 #include "hotkey.h"
 #include "binding.h"
 
-static int configBusy;
+int configBusy;
 static int optionsOpen;
 
 static const char libraryFileName[] = "CVConfig.dll";
@@ -49,6 +49,7 @@ LONG CallConfig(LONG operation, Settings *record)
     }
     FreeLibrary(library);
     configBusy = 0;
+    CarryOutPendingRequests();
     return result;
 }
 

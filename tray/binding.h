@@ -10,6 +10,8 @@
 #define CONFIG_FAILED_PROC 3
 #define CONFIG_BUSY        4
 
+extern int configBusy;   // 1 while CallConfig has the library loaded
+
 LONG CallConfig(LONG operation, Settings *record);
 int ShowOptions();
 int ShowAbout();

@@ -13,6 +13,10 @@ HMENU trayMenu;
 int windowClosing;
 static UINT taskbarCreatedMsg;
 
+// Requests that came while a library call was running; carried out once it has returned.
+static int uninstallPending;
+static int closePending;
+
 void CloseMainWindow(HWND window)
 {
     if (windowClosing)
@@ -58,12 +62,24 @@ static void OnTrayNotify(WPARAM, LPARAM mouseMessage)
     }
 }
 
+// The close after the delayed setting; while a dialog is open it waits for the dialog's end,
+// and goes ahead only if Exit afterwards is still set then.
+static void CloseAfterDelayedSetting()
+{
+    if (!(settings.options & OPT_EXIT_AFTERWARDS))
+        return;
+    if (configBusy) {
+        closePending = 1;
+        return;
+    }
+    SendMessageA(mainWindow, WM_CLOSE, 0, 0);
+}
+
 static void OnDelayedSetting(HWND window)
 {
     KillTimer(window, TIMER_DELAYED_SETTING);
     ApplyStartupMode();
-    if (settings.options & OPT_EXIT_AFTERWARDS)
-        SendMessageA(window, WM_CLOSE, 0, 0);
+    CloseAfterDelayedSetting();
 }
 
 static void OnDestroy(HWND window)
@@ -74,10 +90,24 @@ static void OnDestroy(HWND window)
     PostQuitMessage(0);
 }
 
+// Refused while a dialog is open: the close ends the dialog, and the uninstall follows its call.
 static void OnUninstall(HWND window)
 {
-    CallConfig(CFG_UNINSTALL, NULL);
+    if (CallConfig(CFG_UNINSTALL, NULL) == CONFIG_BUSY)
+        uninstallPending = 1;
     CloseMainWindow(window);
+}
+
+void CarryOutPendingRequests()
+{
+    if (uninstallPending) {
+        uninstallPending = 0;
+        CallConfig(CFG_UNINSTALL, NULL);
+    }
+    if (closePending) {
+        closePending = 0;
+        CloseAfterDelayedSetting();
+    }
 }
 
 // Returns 0 when the command was handled, -1 when it goes to the default handling.

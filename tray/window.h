@@ -21,6 +21,7 @@ extern int windowClosing;   // set once by CloseMainWindow, read by ShowOptions
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void CloseMainWindow(HWND window);
+void CarryOutPendingRequests();
 void ReportStartupFailure(const char *text);
 void CleanUp();
 

@@ -290,7 +290,7 @@ class StartupFolder {
   bool ready_ = false;
 };
 
-TEST_F(AboutOpenTest, UninstallWhileAboutIsOpenKeepsTheKeyAndEndsTheProgram) {
+TEST_F(AboutOpenTest, UninstallWhileAboutIsOpenEndsTheBoxThenUninstallsAndEndsTheProgram) {
   StartupFolder startup;
   ASSERT_TRUE(startup.Ready());
   ASSERT_TRUE(WriteSettings(Settings{OPT_START_WITH_WINDOWS, 2, 0, 8}));
@@ -299,13 +299,14 @@ TEST_F(AboutOpenTest, UninstallWhileAboutIsOpenKeepsTheKeyAndEndsTheProgram) {
   Program program(stage);
   Start(&program);
   ASSERT_TRUE(WaitForTray(&program));
-  ASSERT_TRUE(OpenAbout(&program));
+  HWND about = OpenAbout(&program);
+  ASSERT_TRUE(about);
 
   EXPECT_TRUE(program.Send(Message{MSG_UNINSTALL, 0, 0}));
+  EXPECT_FALSE(IsWindow(about)) << "the About box outlived the request";
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
-  EXPECT_EQ(StoredWord(L"Options"), std::optional<DWORD>(OPT_START_WITH_WINDOWS));
-  EXPECT_EQ(StoredWord(L"Startup Mode"), std::optional<DWORD>(2));
-  EXPECT_TRUE(FileExists(startup.Shortcut())) << "the refused uninstall deleted the shortcut";
+  EXPECT_EQ(StoredWord(L"Options"), std::nullopt) << "the settings key is still there";
+  EXPECT_FALSE(FileExists(startup.Shortcut())) << "the shortcut is still there";
   EXPECT_EQ(boxes->Count(), 0u);
 }
 
@@ -342,12 +343,16 @@ class OptionsOpenTest : public BindingTest {
     EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0)) << "the program did not end cleanly";
   }
 
-  // Every stored word as it was before the dialog opened, the icon gone and the hot key free.
-  void ExpectNothingLost() {
+  // Every stored word as it was before the dialog opened.
+  void ExpectSettingsKept() {
     EXPECT_EQ(StoredWord(L"Options"), std::optional<DWORD>(kStoredSettings.options));
     EXPECT_EQ(StoredWord(L"Startup Mode"), std::optional<DWORD>(kStoredSettings.startupMode));
     EXPECT_EQ(StoredWord(L"HotKey"), std::optional<DWORD>(kStoredSettings.hotKey));
     EXPECT_EQ(StoredWord(L"Delay"), std::optional<DWORD>(kStoredSettings.delay));
+  }
+
+  // The icon gone, the hot key free, the dialog ended and no box shown.
+  void ExpectEndedCleanly() {
     EXPECT_TRUE(tray.WaitForMatch([](const TrayRecord& r) { return r.message == NIM_DELETE; }))
         << "the tray icon was not removed";
     EXPECT_FALSE(HotKeyHeld(MOD_CONTROL | MOD_ALT, 'T')) << "the hot key is still held";
@@ -363,13 +368,18 @@ class OptionsOpenTest : public BindingTest {
 TEST_F(OptionsOpenTest, ExitFromAnotherCopyEndsTheProgramWithoutSavingTheDialog) {
   StartWithChangedDialog();
   RequestFromSecondCopy(L"exit");
-  ExpectNothingLost();
+  ExpectSettingsKept();
+  ExpectEndedCleanly();
 }
 
-TEST_F(OptionsOpenTest, UninstallFromAnotherCopyIsRefusedButEndsTheProgramAndKeepsTheSettings) {
+TEST_F(OptionsOpenTest, UninstallFromAnotherCopyEndsTheDialogThenUninstalls) {
+  StartupFolder startup;
+  ASSERT_TRUE(startup.Ready());
   StartWithChangedDialog();
   RequestFromSecondCopy(L"uninstall");
-  ExpectNothingLost();
+  EXPECT_EQ(StoredWord(L"Options"), std::nullopt) << "the settings key is still there";
+  EXPECT_FALSE(FileExists(startup.Shortcut())) << "the shortcut is still there";
+  ExpectEndedCleanly();
 }
 
 }  // namespace

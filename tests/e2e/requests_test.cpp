@@ -1,0 +1,135 @@
+// End-to-end tests of requests that must not get lost: the delayed setting meeting an open dialog.
+// Program e2e_requests.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "../../config/cvconfig.h"
+#include "../../resources/corvalent_res.h"
+#include "../../tray/window.h"
+
+using namespace harness;
+
+namespace {
+
+// Controls of the library's dialogs that these tests press or flip.
+const int IDC_EXIT_AFTERWARDS = 1003;
+const int IDC_OPTIONS_OK = 1006;
+const int IDC_AUTOSWITCH_TOOLTIPS = 1008;
+const int IDC_ABOUT_OK = 1019;
+
+const wchar_t kKeyPath[] = L"Software\\Bramlow Software\\Corvalent";
+
+std::optional<DWORD> StoredOptions() {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, kKeyPath, L"Options", RRF_RT_REG_BINARY, nullptr, &value, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+class RequestsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(doubles.Ready());
+    ASSERT_TRUE(tray.Ready());
+    ASSERT_TRUE(stage.Ready());
+    DeleteSettingsKey();
+  }
+  void TearDown() override { DeleteSettingsKey(); }
+
+  // Starts the program with the words and waits for its window and tray icon.
+  void Start(Program* program, const std::wstring& words) {
+    ASSERT_TRUE(program->Start(words)) << std::string(program->Error().begin(), program->Error().end());
+    boxes.emplace(program->ProcessId());
+    HWND main = program->WaitForMainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(tray.WaitForMatch([&](const TrayRecord& r) { return r.message == NIM_ADD && r.window == main; }));
+  }
+
+  // Posts a poll tick and waits until it has been handled: everything posted before it has been too.
+  bool Flush(const Program& program) {
+    LONG queries = doubles.WinInet().queryCount;
+    return program.Post(Timer(TIMER_POLL)) &&
+           doubles.WaitFor([&](const DoubleStateBlock& block) { return block.wininet.queryCount > queries; });
+  }
+
+  DoubleState doubles;
+  TrayRecorder tray;
+  Stage stage;
+  std::optional<BoxWatcher> boxes;
+};
+
+HWND WaitForDialog(const Program& program, const wchar_t* title) {
+  HWND dialog = WaitForTopWindow(program.ProcessId(), L"#32770", title, kWaitMs, program.Process());
+  if (dialog && !WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, program.Process())) return nullptr;
+  return dialog;
+}
+
+// ---- The delayed setting with Exit afterwards fires while a dialog of the library is open.
+
+// Far enough away that only the tick the test posts runs the delayed setting.
+const DWORD kLongDelay = 100000;
+const DWORD kDelayedExit = OPT_DELAYED_SETTING | OPT_EXIT_AFTERWARDS;
+
+TEST_F(RequestsTest, DelayedSettingDuringADialogAppliesTheModeAndClosesOnlyAfterItKeepingItsEdits) {
+  const struct {
+    const char* name;
+    WORD command;
+    const wchar_t* title;
+    int okButton;
+    std::vector<int> toggled;  // check boxes the user flips before OK
+    DWORD stored;              // "Options" afterwards
+    bool ends;
+  } cases[] = {
+      {"Options, Exit afterwards kept", IDM_OPTIONS, L"Corvalent Options", IDC_OPTIONS_OK, {IDC_AUTOSWITCH_TOOLTIPS},
+       kDelayedExit | OPT_AUTOSWITCH_TOOLTIPS, true},
+      {"Options, Exit afterwards cleared", IDM_OPTIONS, L"Corvalent Options", IDC_OPTIONS_OK,
+       {IDC_AUTOSWITCH_TOOLTIPS, IDC_EXIT_AFTERWARDS}, OPT_DELAYED_SETTING | OPT_AUTOSWITCH_TOOLTIPS, false},
+      {"About", IDM_ABOUT, L"About Corvalent", IDC_ABOUT_OK, {}, kDelayedExit, true},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    doubles.Reset();
+    ASSERT_TRUE(WriteSettingsKey(kDelayedExit, STARTUP_OFFLINE, 0, kLongDelay));
+    Program program(stage);
+    Start(&program, L"startup");
+    EXPECT_EQ(doubles.WinInet().setCount, 1) << "the mode was not applied at start";
+    ASSERT_TRUE(program.Post(Command(row.command)));
+    HWND dialog = WaitForDialog(program, row.title);
+    ASSERT_TRUE(dialog);
+
+    doubles.SetWorkingOffline(false);
+    ASSERT_TRUE(program.Post(Timer(TIMER_DELAYED_SETTING)));
+    ASSERT_TRUE(Flush(program)) << "the program ended with the dialog open";
+    EXPECT_EQ(doubles.WinInet().setCount, 2) << "the mode was not applied on time";
+    EXPECT_TRUE(doubles.WorkingOffline());
+    EXPECT_TRUE(IsWindow(dialog));
+
+    for (int id : row.toggled) {
+      HWND box = GetDlgItem(dialog, id);
+      SendMessageW(box, BM_SETCHECK, SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
+    }
+    ASSERT_TRUE(PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(row.okButton, BN_CLICKED), 0));
+    if (row.ends) {
+      EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0)) << "did not close after the dialog";
+    } else {
+      EXPECT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, program.Process()));
+      EXPECT_TRUE(Flush(program)) << "closed although Exit afterwards was cleared";
+      ASSERT_TRUE(program.Post(Command(IDM_EXIT)));
+      EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+    }
+    EXPECT_EQ(StoredOptions(), std::optional<DWORD>(row.stored)) << "the dialog's edits were lost";
+    EXPECT_EQ(doubles.WinInet().setCount, 2);
+    EXPECT_EQ(boxes->Count(), 0u);
+  }
+}
+
+}  // namespace
