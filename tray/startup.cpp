@@ -39,6 +39,9 @@ static const CommandWord commandWords[] = {
 // The flag of each command code, indexed by the code.
 static int *const commandFlags[] = { &cmdOptions, &cmdExit, &cmdUninstall, &cmdStartup };
 
+// How long a copy that asked the running one to end waits for its process to end.
+#define COPY_END_TIMEOUT 5000
+
 #define WORD_SIZE    256
 #define MESSAGE_SIZE 256
 
@@ -176,6 +179,21 @@ static void RestrictLibrarySearch()
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
+// Hands the request to the running copy and waits for its process to end: 0 when it ended,
+// 1 when it could not be opened or did not end in time. The request is sent in either case.
+static int RequestEnd(HWND runningCopy, UINT message)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(runningCopy, &processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    SendMessageA(runningCopy, message, 0, 0);
+    if (!process)
+        return 1;
+    DWORD waited = WaitForSingleObject(process, COPY_END_TIMEOUT);
+    CloseHandle(process);
+    return waited == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     RestrictLibrarySearch();
@@ -187,15 +205,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         PostMessageA(runningCopy, MSG_SHOW_OPTIONS, 0, 0);
         return 0;
     }
-    if (cmdExit) {
-        if (runningCopy)
-            SendMessageA(runningCopy, MSG_EXIT, 0, 0);
-        return 0;
-    }
-    if (cmdUninstall && runningCopy) {
-        SendMessageA(runningCopy, MSG_UNINSTALL, 0, 0);
-        return 0;
-    }
+    if (cmdExit)
+        return runningCopy ? RequestEnd(runningCopy, MSG_EXIT) : 0;
+    if (cmdUninstall && runningCopy)
+        return RequestEnd(runningCopy, MSG_UNINSTALL);
     if (runningCopy && !cmdStartup) {
         MessageBoxA(GetDesktopWindow(), "Corvalent is already running.\n", "Corvalent", MB_ICONWARNING);
         return 1;

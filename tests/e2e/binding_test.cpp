@@ -340,6 +340,7 @@ class OptionsOpenTest : public BindingTest {
     Program second(stage);
     ASSERT_TRUE(second.Start(word));
     EXPECT_EQ(second.WaitForExit(), std::optional<DWORD>(0)) << "the second copy hangs or failed";
+    EXPECT_FALSE(program.Running()) << "the second copy ended before the program";
     EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0)) << "the program did not end cleanly";
   }
 

@@ -1,5 +1,5 @@
-// End-to-end tests of requests that must not get lost: the delayed setting meeting an open dialog.
-// Program e2e_requests.
+// End-to-end tests of requests that must not get lost: a copy that asks the running one to end
+// waits for its end, and the delayed setting meeting an open dialog. Program e2e_requests.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -71,6 +71,80 @@ HWND WaitForDialog(const Program& program, const wchar_t* title) {
   HWND dialog = WaitForTopWindow(program.ProcessId(), L"#32770", title, kWaitMs, program.Process());
   if (dialog && !WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, program.Process())) return nullptr;
   return dialog;
+}
+
+// ---- A copy that asks the running one to end returns only once that copy's process has ended.
+
+// A window of class "Corvalent" on the test's thread: a running copy whose process (this test)
+// never ends. It answers requests whenever the thread waits in WaitPumpingSent.
+class StandInCopy {
+ public:
+  StandInCopy() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"Corvalent";
+    RegisterClassW(&windowClass);
+    received_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    window_ = CreateWindowExW(0, L"Corvalent", L"stand-in", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                              windowClass.hInstance, nullptr);
+  }
+  ~StandInCopy() {
+    DestroyWindow(window_);
+    UnregisterClassW(L"Corvalent", GetModuleHandleW(nullptr));
+    CloseHandle(received_);
+  }
+  bool Ready() const { return window_ && received_; }
+  // The request that another copy sent, once it has come; 0 on timeout.
+  UINT WaitForRequest() { return WaitPumpingSent(received_, kWaitMs) == WAIT_OBJECT_0 ? request_ : 0; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == MSG_EXIT || message == MSG_UNINSTALL) {
+      request_ = message;
+      SetEvent(received_);
+      return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  static UINT request_;
+  static HANDLE received_;
+  HWND window_ = nullptr;
+};
+UINT StandInCopy::request_ = 0;
+HANDLE StandInCopy::received_ = nullptr;
+
+TEST_F(RequestsTest, CopyAskingToEndWaitsForTheRunningCopyAndEndsWithOneWhenItDoesNotEnd) {
+  const struct {
+    const wchar_t* word;
+    UINT request;
+  } cases[] = {{L"exit", MSG_EXIT}, {L"uninstall", MSG_UNINSTALL}};
+  for (const auto& row : cases) {
+    SCOPED_TRACE(std::string(row.word, row.word + lstrlenW(row.word)));
+    StandInCopy running;
+    ASSERT_TRUE(running.Ready());
+    Program asking(stage);
+    ASSERT_TRUE(asking.Start(row.word));
+    EXPECT_EQ(running.WaitForRequest(), row.request);
+    ULONGLONG handled = GetTickCount64();
+    EXPECT_FALSE(asking.WaitForExit(2000)) << "ended while the copy it asked still runs";
+    EXPECT_EQ(asking.WaitForExit(10000), std::optional<DWORD>(1)) << "the wait is not bounded";
+    EXPECT_GE(GetTickCount64() - handled, 2000u);
+  }
+}
+
+TEST_F(RequestsTest, CopyAskingToEndEndsWithZeroOnlyAfterTheRunningCopysProcess) {
+  for (const wchar_t* word : {L"exit", L"uninstall"}) {
+    SCOPED_TRACE(std::string(word, word + lstrlenW(word)));
+    Program running(stage);
+    ASSERT_TRUE(running.Start());
+    ASSERT_TRUE(running.WaitForMainWindow());
+    Program asking(stage);
+    ASSERT_TRUE(asking.Start(word));
+    EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(0));
+    EXPECT_FALSE(running.Running()) << "the asking copy ended before the running one";
+    EXPECT_EQ(running.WaitForExit(), std::optional<DWORD>(0));
+  }
 }
 
 // ---- The delayed setting with Exit afterwards fires while a dialog of the library is open.
