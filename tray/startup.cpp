@@ -153,7 +153,7 @@ static int RunTrayInstance(HINSTANCE instance)
     }
     if (cmdOptions)
         ShowOptions();
-    if (cmdStartup && (settings.options & OPT_DELAYED_SETTING)
+    if (cmdStartup && !windowClosing && (settings.options & OPT_DELAYED_SETTING)
         && !SetTimer(mainWindow, TIMER_DELAYED_SETTING, DelayedSettingPeriod(), NULL))
         MessageBoxA(mainWindow, "Couldn't create a timer for the delayed setting.", "Corvalent",
                     MB_ICONWARNING);

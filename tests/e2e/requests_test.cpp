@@ -1,5 +1,5 @@
 // End-to-end tests of requests that must not get lost: a copy that asks the running one to end
-// waits for its end, and the delayed setting meeting an open dialog. Program e2e_requests.
+// waits for its end, and the delayed setting or another copy meeting an open dialog. Program e2e_requests.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -204,6 +204,23 @@ TEST_F(RequestsTest, DelayedSettingDuringADialogAppliesTheModeAndClosesOnlyAfter
     EXPECT_EQ(doubles.WinInet().setCount, 2);
     EXPECT_EQ(boxes->Count(), 0u);
   }
+}
+
+// ---- "options startup" with the delayed setting: another copy ends the program while the
+// Options dialog of the start is open.
+
+TEST_F(RequestsTest, EndDuringTheOptionsDialogOfTheStartSetsNoDelayedTimerAndShowsNothing) {
+  ASSERT_TRUE(WriteSettingsKey(kDelayedExit, STARTUP_OFFLINE, 0, 1));
+  Program program(stage);
+  Start(&program, L"options startup");
+  ASSERT_TRUE(WaitForDialog(program, L"Corvalent Options"));
+
+  Program asking(stage);
+  ASSERT_TRUE(asking.Start(L"exit"));
+  EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(boxes->Count(), 0u) << ::testing::PrintToString(boxes->Boxes());
+  EXPECT_EQ(doubles.WinInet().setCount, 1) << "the delayed setting ran";
 }
 
 }  // namespace
