@@ -17,7 +17,7 @@
 #define TIMER_DELAYED_SETTING 108
 
 extern HMENU trayMenu;      // set by WinMain, cleared by CleanUp
-extern int windowClosing;   // set once by CloseMainWindow, read by ShowOptions
+extern int windowClosing;   // set once by CloseMainWindow, read by ShowOptions and start-up
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void CloseMainWindow(HWND window);
