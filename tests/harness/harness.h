@@ -132,7 +132,7 @@ class Program {
   // put in front of the PATH that it inherits (default: none).
   void SetWorkingFolder(const std::wstring& folder) { folder_ = folder; }
   void SetPathFront(const std::wstring& folder) { pathFront_ = folder; }
-  // Starts "<stage>\Corvalent.exe <words>" in the stage folder, with the DLL overrides written to
+  // Starts "<stage>\Corvalent.exe <words>" in its working folder, with the DLL overrides written to
   // the prefix's registry for that program name (Wine gives a child its parent's WINEDLLOVERRIDES
   // instead of the one in its environment block). False (see Error) on failure, also when this
   // test process itself runs with WINEDLLOVERRIDES set (a DOUBLES test), which would beat them.
