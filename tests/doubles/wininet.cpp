@@ -11,7 +11,15 @@
 // The state of this process when no test has created a state block: it starts online and
 // connected, and keeps what the process sets for as long as the library stays loaded, as the
 // system's WinInet keeps the offline state (what a run of the program outside the tests needs).
-static WinInetDoubleState ownState = {INTERNET_STATE_CONNECTED, 0, 0, TRUE, INTERNET_CONNECTION_LAN};
+static WinInetDoubleState OnlineAndConnected() {
+  WinInetDoubleState state = {};
+  state.connectedState = INTERNET_STATE_CONNECTED;
+  state.connected = TRUE;
+  state.connectionFlags = INTERNET_CONNECTION_LAN;
+  return state;
+}
+
+static WinInetDoubleState ownState = OnlineAndConnected();
 
 static WinInetDoubleState* StateOf(StateView& view) {
   return view.block ? &view.block->wininet : &ownState;
