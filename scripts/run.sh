@@ -23,6 +23,8 @@ doubles=$root/build/run-doubles
 source "$root/scripts/test-env.sh"
 
 DOCK_TIMEOUT=30
+# At this height Wine's icon window has its final size before it first draws; in a taller panel
+# (32 pixels) the first picture showed a stale second copy of the icon above the redrawn one.
 TRAYER_HEIGHT=20
 HEADLESS_SCALE=4
 
@@ -52,11 +54,12 @@ load_active_run() {
   export DISPLAY WINEPREFIX
 }
 
-# True when one of the words ends the running copy.
-ends_program() {
-  local word
+# True when one of the command words matches, in any case: has_word <regex> words...
+has_word() {
+  local pattern=$1 word
+  shift
   for word in "$@"; do
-    case "${word,,}" in exit|uninstall) return 0 ;; esac
+    [[ ${word,,} =~ ^($pattern)$ ]] && return 0
   done
   return 1
 }
@@ -64,6 +67,7 @@ ends_program() {
 # Saves a picture of the tray window that holds the icon: screenshot <file.png>.
 screenshot() {
   local dump=$run/tray.xwd
+  [ -n "$RUN_TRAY" ] || fail "the icon has not docked into a tray; there is nothing to take a picture of"
   xwd -silent -id "$RUN_TRAY" > "$dump" || return 1
   python3 "$root/scripts/xwd2png.py" "$dump" "$1" "$RUN_SCALE"
 }
@@ -72,7 +76,7 @@ screenshot() {
 forward() {
   local code=0
   "$TEST_ENV_WINE" "$run/Corvalent.exe" "$@" || code=$?
-  if ends_program "$@"; then
+  if has_word 'exit|uninstall' "$@"; then
     timeout 60 tail --pid="$RUN_PID" -f /dev/null || fail "the run (process $RUN_PID) did not end"
     say "Corvalent and everything its run started have ended."
   fi
@@ -96,7 +100,8 @@ stop_run() {
 choose_wininet() {
   local key='HKCU\Software\Wine\AppDefaults\Corvalent.exe\DllOverrides'
   if [ "$1" = stand-in ]; then
-    "$TEST_ENV_WINE" reg add "$key" /v wininet /d native /f >/dev/null 2>&1
+    "$TEST_ENV_WINE" reg add "$key" /v wininet /d native /f >/dev/null 2>&1 ||
+      fail "could not choose the WinInet stand-in in $WINEPREFIX"
   else
     "$TEST_ENV_WINE" reg delete "$key" /v wininet /f >/dev/null 2>&1 || true
   fi
@@ -198,9 +203,9 @@ save_state() {
 
 print_vnc_help() {
   local port=$VNC_PORT
-  say "See and click the icon with a VNC viewer (x11vnc on $DISPLAY, port $port, localhost only):"
-  say "  ssh -L $port:localhost:$port $(id -un)@$(hostname -f 2>/dev/null || hostname)"
-  say "  then point the viewer at localhost:$port"
+  say "See and click the icon with a VNC viewer (x11vnc on $DISPLAY, port $port, localhost only);"
+  say "on your own machine run  ssh -L $port:localhost:$port $(id -un)@$(hostname -f 2>/dev/null || hostname)"
+  say "and point the viewer at localhost:$port"
 }
 
 start_run() {
@@ -278,7 +283,7 @@ if load_active_run; then
   forward "$@"
   exit
 fi
-if ends_program "$@"; then
+if has_word exit "$@"; then
   say "No run is going on; nothing to end."
   exit 0
 fi
