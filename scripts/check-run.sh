@@ -132,13 +132,18 @@ done
 
 read -r width height <<<"$(xwininfo -id "$RUN_ICON" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w, h }')"
 xdotool mousemove --window "$RUN_ICON" $((width / 2)) $((height / 2)) click 1
+# The picture after the click: one that differs from the first and that the next picture repeats
+# (a picture taken while the icon redraws may be half old, half new).
 deadline=$((SECONDS + CLICK_TIMEOUT))
 changed=0
+"$tree/scripts/run.sh" --screenshot "$keep/after-click.png" >/dev/null
 while [ $SECONDS -lt $deadline ]; do
-  "$tree/scripts/run.sh" --screenshot "$keep/after-click.png" >/dev/null
-  changed=$(pixels "$keep/before-click.png" "$keep/after-click.png")
-  [ "$changed" -gt 0 ] && break
   sleep 0.2
+  "$tree/scripts/run.sh" --screenshot "$work/next.png" >/dev/null
+  changed=$(pixels "$keep/before-click.png" "$work/next.png")
+  if [ "$changed" -gt 0 ] && [ "$(pixels "$keep/after-click.png" "$work/next.png")" -eq 0 ]; then break; fi
+  cp "$work/next.png" "$keep/after-click.png"
+  changed=0
 done
 read -r green red <<<"$(pixels "$keep/after-click.png")"
 say "after the click: $changed pixels changed, $green green lamp pixels, $red red pixels"

@@ -179,17 +179,21 @@ top_level_of() {
   echo "$window"
 }
 
-# Waits until the icon has docked and has drawn itself (more than one colour), or the program ended.
+# Waits until the icon has docked and has drawn itself (more than one colour, and the same picture
+# twice running, so not halfway through a redraw), or the program has ended.
 wait_for_docked_icon() {
   local program=$1 top icon dump=$run/icon.xwd deadline=$((SECONDS + DOCK_TIMEOUT))
   top=$(root_window)
+  rm -f "$dump"
   while [ $SECONDS -lt $deadline ] && kill -0 "$program" 2>/dev/null; do
-    if icon=$(docked_icon "$top") && xwd -silent -id "$icon" > "$dump" 2>/dev/null &&
+    if icon=$(docked_icon "$top") && xwd -silent -id "$icon" > "$dump.next" 2>/dev/null &&
+       cmp -s "$dump" "$dump.next" &&
        [ "$(python3 "$root/scripts/xwd2png.py" --colours "$dump")" -gt 1 ]; then
       RUN_ICON=$icon
       RUN_TRAY=$(top_level_of "$icon" "$top")
       return 0
     fi
+    [ -f "$dump.next" ] && mv "$dump.next" "$dump"
     sleep 0.1
   done
   return 1
