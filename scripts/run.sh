@@ -28,7 +28,7 @@ DOCK_TIMEOUT=30
 TRAYER_HEIGHT=20
 HEADLESS_SCALE=4
 
-RUN_PID='' RUN_ICON='' RUN_TRAY='' RUN_SCALE=1
+RUN_PID='' RUN_PROGRAM='' RUN_ICON='' RUN_TRAY='' RUN_SCALE=1
 TRAYER_PID='' VNC_PID='' VNC_PORT='' BOOT_PID=''
 
 say() {
@@ -64,10 +64,40 @@ has_word() {
   return 1
 }
 
-# Saves a picture of the tray window that holds the icon: screenshot <file.png>.
+# True when the icon window shows a finished picture: more than one colour, and the same picture as
+# at the last look (so not halfway through a redraw).
+icon_drawn() {
+  local dump=$run/icon.xwd
+  xwd -silent -id "$1" > "$dump.next" 2>/dev/null || return 1
+  if cmp -s "$dump" "$dump.next" && [ "$(python3 "$root/scripts/xwd2png.py" --colours "$dump")" -gt 1 ]; then
+    return 0
+  fi
+  mv "$dump.next" "$dump"
+  return 1
+}
+
+# Waits until the icon has drawn itself afresh: wait_for_icon <window> <program>. The caller has the
+# window cleared first, or it has just docked.
+wait_for_icon() {
+  local deadline=$((SECONDS + DOCK_TIMEOUT))
+  rm -f "$run/icon.xwd"
+  while [ $SECONDS -lt $deadline ] && kill -0 "$2" 2>/dev/null; do
+    icon_drawn "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Saves a picture of the tray window that holds the icon: screenshot <file.png>. The tray's area is
+# exposed first (xrefresh), so the icon draws itself afresh: a first drawing made before the icon
+# window had its final size can leave a stale row of pixels that Wine never clears by itself.
 screenshot() {
-  local dump=$run/tray.xwd
+  local dump=$run/tray.xwd geometry
   [ -n "$RUN_TRAY" ] || fail "the icon has not docked into a tray; there is nothing to take a picture of"
+  geometry=$(xwininfo -id "$RUN_TRAY" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
+    /Width:/ { w = $2 } /Height:/ { h = $2 } END { printf "%dx%d+%d+%d", w, h, x, y }')
+  xrefresh -geometry "$geometry"
+  wait_for_icon "$RUN_ICON" "$RUN_PROGRAM" || return 1
   xwd -silent -id "$RUN_TRAY" > "$dump" || return 1
   python3 "$root/scripts/xwd2png.py" "$dump" "$1" "$RUN_SCALE"
 }
@@ -179,28 +209,23 @@ top_level_of() {
   echo "$window"
 }
 
-# Waits until the icon has docked and has drawn itself (more than one colour, and the same picture
-# twice running, so not halfway through a redraw), or the program has ended.
+# Waits until the icon has docked (sets RUN_ICON and RUN_TRAY), or the program has ended.
 wait_for_docked_icon() {
-  local program=$1 top icon dump=$run/icon.xwd deadline=$((SECONDS + DOCK_TIMEOUT))
+  local top icon deadline=$((SECONDS + DOCK_TIMEOUT))
   top=$(root_window)
-  rm -f "$dump"
-  while [ $SECONDS -lt $deadline ] && kill -0 "$program" 2>/dev/null; do
-    if icon=$(docked_icon "$top") && xwd -silent -id "$icon" > "$dump.next" 2>/dev/null &&
-       cmp -s "$dump" "$dump.next" &&
-       [ "$(python3 "$root/scripts/xwd2png.py" --colours "$dump")" -gt 1 ]; then
+  while [ $SECONDS -lt $deadline ] && kill -0 "$RUN_PROGRAM" 2>/dev/null; do
+    if icon=$(docked_icon "$top"); then
       RUN_ICON=$icon
       RUN_TRAY=$(top_level_of "$icon" "$top")
       return 0
     fi
-    [ -f "$dump.next" ] && mv "$dump.next" "$dump"
     sleep 0.1
   done
   return 1
 }
 
 save_state() {
-  printf '%s\n' "RUN_PID=$$" "DISPLAY=$DISPLAY" "WINEPREFIX=$WINEPREFIX" \
+  printf '%s\n' "RUN_PID=$$" "RUN_PROGRAM=$RUN_PROGRAM" "DISPLAY=$DISPLAY" "WINEPREFIX=$WINEPREFIX" \
     "RUN_ICON=$RUN_ICON" "RUN_TRAY=$RUN_TRAY" "RUN_SCALE=$RUN_SCALE" \
     "RUN_VNC_PORT=$VNC_PORT" "RUN_PIDS='$TEST_ENV_XVFB_PID $TRAYER_PID $VNC_PID'" > "$state"
 }
@@ -213,7 +238,7 @@ print_vnc_help() {
 }
 
 start_run() {
-  local wininet=stand-in program code=0 headless=
+  local wininet=stand-in code=0 headless=
   if [ "${1:-}" = --wine-wininet ]; then
     wininet=wine
     shift
@@ -246,9 +271,9 @@ start_run() {
   if [ -n "$headless" ]; then start_trayer; fi
 
   "$TEST_ENV_WINE" "$run/Corvalent.exe" "$@" >"$run/wine.log" 2>&1 &
-  program=$!
+  RUN_PROGRAM=$!
   save_state
-  if wait_for_docked_icon "$program"; then
+  if wait_for_docked_icon; then
     save_state
     screenshot "$run/tray.png" || fail "could not save the screenshot"
     say "Screenshot of the tray: $run/tray.png"
@@ -269,7 +294,7 @@ start_run() {
     say "WinInet: Wine's own (it forgets the offline state, so the icon stays online)."
   fi
   say "End the program (and the run) with: scripts/run.sh exit   or its menu's \"Exit Corvalent\""
-  wait "$program" || code=$?
+  wait "$RUN_PROGRAM" || code=$?
   say "Corvalent ended (exit code $code); stopping what the run started."
   return $code
 }
