@@ -1,5 +1,5 @@
 // Test double of WinInet's connected-state calls, driven and observed through the shared state block.
-// Loaded by Corvalent.exe under test (WINEDLLOVERRIDES=wininet=n) and by the harness self-test.
+// Loaded by Corvalent.exe under test and in scripts/run.sh (DLL override wininet=native), and by the harness self-test.
 #include <windows.h>
 // wininet.h declares these functions as imports; here they are defined and exported (wininet.def).
 #undef DECLSPEC_IMPORT
