@@ -130,7 +130,8 @@ for address in $listeners; do
   esac
 done
 
-read -r width height <<<"$(xwininfo -id "$RUN_ICON" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w, h }')"
+read -r width height <<<"$(xwininfo -id "$RUN_ICON" |
+  awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w, h }')"
 xdotool mousemove --window "$RUN_ICON" $((width / 2)) $((height / 2)) click 1
 # The picture after the click: one that differs from the first and that the next picture repeats
 # (a picture taken while the icon redraws may be half old, half new).
