@@ -4,6 +4,7 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake googletest python3)
+packages+=(trayer x11vnc x11-apps x11-utils x11-xserver-utils)  # scripts/run.sh: tray, VNC, xwd, xwininfo, xrefresh
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -6,8 +6,8 @@
 
 // Name of the file mapping. A test process publishes the name it actually uses in the
 // environment variable below (its children inherit it); without the variable the doubles
-// open the plain name. Without any block they behave as online and connected, with no
-// dial-up connection, and count nothing.
+// open the plain name. Without any block they start online and connected, with no dial-up
+// connection, and report nothing; the WinInet double then keeps the state its process sets.
 #define DOUBLE_STATE_NAME L"CorvalentTestDoubles"
 #define DOUBLE_STATE_NAME_VARIABLE L"CORVALENT_DOUBLE_STATE"
 // A manual-reset event named <mapping name><suffix>: the doubles set it after every call,

@@ -1,5 +1,5 @@
 // Test double of WinInet's connected-state calls, driven and observed through the shared state block.
-// Loaded by Corvalent.exe under test (WINEDLLOVERRIDES=wininet=n) and by the harness self-test.
+// Loaded by Corvalent.exe under test and in scripts/run.sh (DLL override wininet=native), and by the harness self-test.
 #include <windows.h>
 // wininet.h declares these functions as imports; here they are defined and exported (wininet.def).
 #undef DECLSPEC_IMPORT
@@ -8,18 +8,21 @@
 
 #include "state_view.h"
 
-// What the double does when no test has created a state block: online and connected.
-static void FillDefaults(WinInetDoubleState* state) {
-  ZeroMemory(state, sizeof(*state));
-  state->connectedState = INTERNET_STATE_CONNECTED;
-  state->connected = TRUE;
-  state->connectionFlags = INTERNET_CONNECTION_LAN;
+// The state of this process when no test has created a state block: it starts online and
+// connected, and keeps what the process sets for as long as the library stays loaded, as the
+// system's WinInet keeps the offline state (what a run of the program outside the tests needs).
+static WinInetDoubleState OnlineAndConnected() {
+  WinInetDoubleState state = {};
+  state.connectedState = INTERNET_STATE_CONNECTED;
+  state.connected = TRUE;
+  state.connectionFlags = INTERNET_CONNECTION_LAN;
+  return state;
 }
 
-static WinInetDoubleState* StateOf(StateView& view, WinInetDoubleState* fallback) {
-  if (view.block) return &view.block->wininet;
-  FillDefaults(fallback);
-  return fallback;
+static WinInetDoubleState ownState = OnlineAndConnected();
+
+static WinInetDoubleState* StateOf(StateView& view) {
+  return view.block ? &view.block->wininet : &ownState;
 }
 
 static void Report(WinInetDoubleState* state, LONG kinds) {
@@ -39,8 +42,7 @@ static const LONG UNUSABLE_CALL = VIOLATION_OPTION | VIOLATION_BUFFER | VIOLATIO
 BOOL WINAPI InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                                  LPDWORD lpdwBufferLength) {
   StateView view;
-  WinInetDoubleState fallback;
-  WinInetDoubleState* state = StateOf(view, &fallback);
+  WinInetDoubleState* state = StateOf(view);
   InterlockedIncrement(&state->queryCount);
 
   LONG kinds = CheckHandleAndOption(hInternet, dwOption);
@@ -67,8 +69,7 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpB
 BOOL WINAPI InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                                DWORD dwBufferLength) {
   StateView view;
-  WinInetDoubleState fallback;
-  WinInetDoubleState* state = StateOf(view, &fallback);
+  WinInetDoubleState* state = StateOf(view);
   InterlockedIncrement(&state->setCount);
   state->lastSetLength = dwBufferLength;
 
@@ -95,8 +96,7 @@ BOOL WINAPI InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuf
 
 BOOL WINAPI InternetGetConnectedState(LPDWORD lpdwFlags, DWORD dwReserved) {
   StateView view;
-  WinInetDoubleState fallback;
-  WinInetDoubleState* state = StateOf(view, &fallback);
+  WinInetDoubleState* state = StateOf(view);
   InterlockedIncrement(&state->connectedCheckCount);
 
   LONG kinds = 0;

@@ -82,7 +82,7 @@ HRASCONN Handle(DWORD index) {
   return reinterpret_cast<HRASCONN>(static_cast<ULONG_PTR>(DIALUP_HANDLE_BASE + index));
 }
 
-TEST(DoublesWithoutState, AreOnlineAndConnectedWithoutDialUp) {
+TEST(DoublesWithoutState, AreOnlineAndConnectedWithoutDialUpAndKeepTheStateTheProcessSets) {
   WinInet wininet;
   DialUpApi dialUp;
   ASSERT_TRUE(wininet.IsDouble());
@@ -96,6 +96,12 @@ TEST(DoublesWithoutState, AreOnlineAndConnectedWithoutDialUp) {
   Enumeration e = Enumerate(dialUp);
   EXPECT_EQ(e.result, 0u);
   EXPECT_EQ(e.count, 0u);
+  // A run of the program outside the tests switches the double with nothing else around.
+  for (DWORD wanted : {INTERNET_STATE_DISCONNECTED_BY_USER, INTERNET_STATE_CONNECTED}) {
+    EXPECT_TRUE(SetState(wininet, wanted, wanted == INTERNET_STATE_CONNECTED ? 0 : ISO_FORCE_DISCONNECTED));
+    EXPECT_TRUE(QueryState(wininet, &state));
+    EXPECT_EQ(state, wanted);
+  }
 }
 
 class DoublesTest : public ::testing::Test {
