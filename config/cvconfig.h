@@ -13,9 +13,7 @@ struct Settings {
     DWORD delay;
 };
 
-#ifndef _WIN64
-static_assert(sizeof(Settings) == 16, "Settings must stay four 32-bit words");
-#endif
+static_assert(sizeof(Settings) == 16, "Settings must stay four 32-bit words on every target");
 
 // Bits of Settings.options
 #define OPT_START_WITH_WINDOWS  0x00000001

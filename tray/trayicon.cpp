@@ -21,8 +21,10 @@ static HICON trayIcons[TRAY_ICON_COUNT];
 
 // The shell's first record form: the fields up to and including the 64-character tooltip.
 #define TRAY_ICON_DATA_SIZE NOTIFYICONDATAA_V1_SIZE
-#ifndef _WIN64
-static_assert(TRAY_ICON_DATA_SIZE == 88, "the first NOTIFYICONDATA form is 88 bytes");
+#ifdef _WIN64
+static_assert(TRAY_ICON_DATA_SIZE == 104, "the first NOTIFYICONDATA form is 104 bytes on 64-bit Windows");
+#else
+static_assert(TRAY_ICON_DATA_SIZE == 88, "the first NOTIFYICONDATA form is 88 bytes on 32-bit Windows");
 #endif
 
 static NOTIFYICONDATAA trayIconData;
