@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -105,16 +106,16 @@ void PressKey(HWND control, WPARAM key) {
   PostMessageW(control, WM_KEYUP, key, 0xC0000001);
 }
 
-// Context help for one control, as the title bar's help button or F1 produces it. A dialog's
-// message result is its DWLP_MSGRESULT, so only the delivery is reported.
-bool AskHelp(HWND dialog, int id) {
+// Context help for one control, as the title bar's help button or F1 produces it; returns once the
+// dialog has handled it (a dialog's message result is its DWLP_MSGRESULT, so nothing is learnt from it).
+void AskHelp(HWND dialog, int id) {
   HELPINFO help = {};
   help.cbSize = sizeof help;
   help.iContextType = HELPINFO_WINDOW;
   help.iCtrlId = id;
   help.hItemHandle = GetDlgItem(dialog, id);
   DWORD_PTR result = 0;
-  return SendMessageTimeoutW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help), SMTO_NORMAL, kWaitMs, &result) != 0;
+  SendMessageTimeoutW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help), SMTO_NORMAL, kWaitMs, &result);
 }
 
 std::optional<POINT> CentreOf(HWND window) {
@@ -424,6 +425,36 @@ TEST_F(DialogTest, DialogsAreCentredOnTheScreenWhereverTheOwnerIs) {
   }
 }
 
+// The window that has the focus on the dialog's thread.
+HWND FocusOf(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+TEST_F(DialogTest, DialogsOpenWithTheFocusOnTheirFirstTabStop) {
+  Settings settings = {0, 0, 0, 8};
+  const struct {
+    LONG operation;
+    const wchar_t* title;
+    int firstTabStop;
+  } dialogs[] = {{CFG_OPTIONS, kOptionsTitle, IDC_START_WITH_WINDOWS}, {CFG_ABOUT, kAboutTitle, IDC_ABOUT_OK}};
+  for (const auto& expected : dialogs) {
+    SCOPED_TRACE(testing::Message() << expected.title);
+    HWND focus = nullptr;
+    HWND firstTabStop = nullptr;
+    DialogRun run = Run(expected.operation, &settings, expected.title, [&](HWND dialog) {
+      focus = FocusOf(dialog);
+      firstTabStop = GetDlgItem(dialog, expected.firstTabStop);
+      PostMessageW(dialog, WM_CLOSE, 0, 0);
+    });
+    ASSERT_TRUE(run.appeared);
+    EXPECT_TRUE(firstTabStop);
+    EXPECT_EQ(focus, firstTabStop);
+  }
+}
+
 // ---- Options dialog: what OK stores.
 
 struct DelayCase {
@@ -577,39 +608,70 @@ TEST_F(DialogTest, EscapeLeavesTheOptionsDialogOpen) {
 
 const wchar_t kAutoSwitchGroupHelp[] = L"These settings are used to control Corvalent's AutoSwitch feature.";
 
-TEST_F(DialogTest, ContextHelpShowsTheControlsTextInAnInformationBox) {
+// Every control with help and its text, in the order of the help table.
+const struct {
+  int id;
+  const wchar_t* text;
+} kControlHelp[] = {
+    {IDC_AUTOMATION_GROUP, L"These settings are used to automate Corvalent"},
+    {IDC_AUTOMATION_ICON, L"These settings are used to automate Corvalent"},
+    {IDC_START_WITH_WINDOWS, L"Select this option to have Corvalent start with Windows."},
+    {IDC_STARTUP_MODE,
+     L"Determine how Corvalent sets Window's offline mode when it starts.\n\nLeave in the default mode\n  Corvalent "
+     L"doesn't set the offline mode - it is left as Windows sets it\n\nStart in offline mode\n  Corvalent puts "
+     L"Windows into offline mode when it starts\n\nStart in online mode\n  Corvalent puts Windows into online mode "
+     L"when it starts\n\nAuto start mode\n  Corvalent puts Windows into online mode if there's a\n  connection to "
+     L"the Internet, otherwise offline mode is set.\n\nIf none of these options appear to work for you, try "
+     L"checking\nthe \"Delayed Setting\" box"},
+    {IDC_EXIT_AFTERWARDS,
+     L"Selecting this option will instruct Corvalent to exit after setting the offline/online mode (specified "
+     L"above). \n\nThis can be useful if you want Corvalent to set Windows into offline mode, but don't want "
+     L"Corvalent running all the time, for example."},
+    {IDC_DELAYED_SETTING,
+     L"Selecting this option will instruct Corvalent to wait a few seconds\nbefore applying the above settings.\n\n"
+     L"This can be useful if you suspect than IE is clobbering Corvalent's\nstartup online/offline mode settings "
+     L"when Windows starts."},
+    {IDC_DELAY,
+     L"You can specify how many seconds after loading Corvalent should wait\nbefore applying the above settings.\n\n"
+     L"Because every PC system is different, you may find increasing the default\ndelay improves Corvalent's "
+     L"ability to set the starting mode."},
+    {IDC_AUTOSWITCH_GROUP, kAutoSwitchGroupHelp},
+    {IDC_AUTOSWITCH_ICON, kAutoSwitchGroupHelp},
+    {IDC_AUTOSWITCH,
+     L"Selecting this option enables Corvalent's AutoSwitch feature.\n\nWhen AutoSwitch is enabled, Corvalent looks "
+     L"for an active Internet\nconnection. As soon as one is made, Corvalent switches Windows into\nonline mode. "
+     L"Conversely, when an Internet connection is terminated,\nCorvalent switches Windows into offline mode.\n\n"
+     L"Enabling AutoSwitch also gives a visual indication of being connected\nto the Internet."},
+    {IDC_AUTOSWITCH_TOOLTIPS,
+     L"Selecting this options adds AutoSwitch and Internet connection status to the Corvalent tray icon ToolTip."},
+    {IDC_AGGRESSIVE_OFFLINE,
+     L"When Aggressive Offline is enabled, Corvalent will not leave online mode set if there's no active\n"
+     L"connection to the Internet. This feature may help workaround the IE 5.x bug that sets online mode\n"
+     L"whenever it is closed down.\n\nAggressive Offline requires dial up networking (DUN) components to be "
+     L"installed, so it may\nnot be available if you do not have DUN installed."},
+    {IDC_KEYBOARD_GROUP, kAutoSwitchGroupHelp},
+    {IDC_KEYBOARD_ICON, L"These settings are used to control Corvalent's hotkey online toggling."},
+    {IDC_ENABLE_HOTKEY, L"Select this option to enable offline/online toggling with the keyboard."},
+    {IDC_HOTKEY, L"Click here and press the keyboard combination you wish to use for online offline toggling."},
+    {IDC_OPTIONS_OK, L"Accept these options and exit"},
+    {IDC_OPTIONS_CANCEL, L"Discard these options and exit"},
+};
+
+TEST_F(DialogTest, ContextHelpShowsEachControlsTextInAnInformationBox) {
   harness::BoxWatcher watcher;
   Settings settings = {0, 0, 0, 8};
-  std::vector<bool> handled;
   HWND shownBy = nullptr;
   DialogRun run = RunOptions(&settings, [&](HWND dialog) {
     shownBy = dialog;
-    for (int id : {IDC_KEYBOARD_GROUP, IDC_KEYBOARD_ICON, IDC_STARTUP_MODE, IDC_AGGRESSIVE_OFFLINE, IDC_OPTIONS_OK})
-      handled.push_back(AskHelp(dialog, id));
+    for (const auto& help : kControlHelp) AskHelp(dialog, help.id);
     Click(dialog, IDC_OPTIONS_CANCEL);
   });
   ASSERT_TRUE(run.appeared);
-  EXPECT_EQ(handled, (std::vector<bool>{true, true, true, true, true}));
   std::vector<harness::BoxRecord> boxes = watcher.Boxes();
-  ASSERT_EQ(boxes.size(), 5u);
-  const wchar_t* texts[] = {
-      kAutoSwitchGroupHelp,
-      L"These settings are used to control Corvalent's hotkey online toggling.",
-      L"Determine how Corvalent sets Window's offline mode when it starts.\n\nLeave in the default mode\n  Corvalent "
-      L"doesn't set the offline mode - it is left as Windows sets it\n\nStart in offline mode\n  Corvalent puts "
-      L"Windows into offline mode when it starts\n\nStart in online mode\n  Corvalent puts Windows into online mode "
-      L"when it starts\n\nAuto start mode\n  Corvalent puts Windows into online mode if there's a\n  connection to "
-      L"the Internet, otherwise offline mode is set.\n\nIf none of these options appear to work for you, try "
-      L"checking\nthe \"Delayed Setting\" box",
-      L"When Aggressive Offline is enabled, Corvalent will not leave online mode set if there's no active\n"
-      L"connection to the Internet. This feature may help workaround the IE 5.x bug that sets online mode\n"
-      L"whenever it is closed down.\n\nAggressive Offline requires dial up networking (DUN) components to be "
-      L"installed, so it may\nnot be available if you do not have DUN installed.",
-      L"Accept these options and exit",
-  };
+  ASSERT_EQ(boxes.size(), std::size(kControlHelp));
   for (size_t index = 0; index < boxes.size(); index++) {
-    SCOPED_TRACE(index);
-    EXPECT_EQ(boxes[index].text, texts[index]);
+    SCOPED_TRACE(testing::Message() << "control " << kControlHelp[index].id);
+    EXPECT_EQ(boxes[index].text, kControlHelp[index].text);
     EXPECT_EQ(boxes[index].title, L"Corvalent Help");
     EXPECT_EQ(boxes[index].icon, harness::BoxIcon::Information);
     EXPECT_TRUE(boxes[index].OnlyOk());
@@ -620,14 +682,12 @@ TEST_F(DialogTest, ContextHelpShowsTheControlsTextInAnInformationBox) {
 TEST_F(DialogTest, HelpOnTheSecondsLabelShowsNothing) {
   harness::BoxWatcher watcher;
   Settings settings = {0, 0, 0, 8};
-  bool handled = false;
   DialogRun run = RunOptions(&settings, [&](HWND dialog) {
-    handled = AskHelp(dialog, IDC_SECONDS_LABEL);
+    AskHelp(dialog, IDC_SECONDS_LABEL);
     AskHelp(dialog, IDC_AUTOSWITCH_GROUP);  // a box that shows the watcher is looking
     Click(dialog, IDC_OPTIONS_CANCEL);
   });
   ASSERT_TRUE(run.appeared);
-  EXPECT_TRUE(handled);
   std::vector<harness::BoxRecord> boxes = watcher.Boxes();
   ASSERT_EQ(boxes.size(), 1u) << "only the AutoSwitch group's help";
   EXPECT_EQ(boxes[0].text, kAutoSwitchGroupHelp);
@@ -752,6 +812,57 @@ TEST_F(AboutTest, EscapeOpensTheMailLinkEachTimeAndTheBoxStaysOpen) {
   for (const harness::BoxRecord& box : boxes) mailBoxes += box.title == L"E-mail Bramlow";
   EXPECT_EQ(mailBoxes, 2u) << "each Escape hands the link to the shell again";
   EXPECT_TRUE(run.closedByItself);
+}
+
+// Lines of a text file; none when it can't be read.
+std::vector<std::string> LinesOf(const std::wstring& path) {
+  std::vector<std::string> lines;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return lines;
+  char buffer[4096];
+  DWORD read = 0;
+  std::string text;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) text.append(buffer, read);
+  CloseHandle(file);
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string line = text.substr(start, end - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Each press of a link button hands its URL to the shell, which starts the scheme's handler: here
+// the command processor, which appends its argument to a file. One press at a time, so that no two
+// handlers write at once.
+TEST_F(AboutTest, EachPressOfALinkButtonHandsItsUrlToTheShell) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring log = harness::JoinPath(temp, L"cvlinks-" + std::to_wstring(GetCurrentProcessId()) + L".txt");
+  DeleteFileW(log.c_str());
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  for (const Scheme& scheme : schemes_)
+    scheme.command.Set(L"\"" + harness::JoinPath(system, L"cmd.exe") + L"\" /c echo %1>>\"" + log + L"\"");
+  harness::BoxWatcher watcher;
+  const int presses[] = {IDC_ABOUT_EMAIL, IDC_ABOUT_EMAIL, IDC_ABOUT_WEB, IDC_ABOUT_EMAIL, IDC_ABOUT_WEB};
+  std::vector<std::string> lines;
+  DialogRun run = RunAbout([&](HWND dialog) {
+    for (size_t count = 1; count <= std::size(presses); count++) {
+      Click(dialog, presses[count - 1]);
+      if (!harness::WaitUntil([&] { return LinesOf(log).size() >= count; })) break;
+    }
+    lines = LinesOf(log);
+    Click(dialog, IDC_ABOUT_OK);
+  });
+  DeleteFileW(log.c_str());
+  ASSERT_TRUE(run.appeared);
+  EXPECT_TRUE(run.closedByItself);
+  const std::string mail(std::begin(kMailUrl), std::end(kMailUrl) - 1);
+  const std::string web(std::begin(kWebUrl), std::end(kWebUrl) - 1);
+  EXPECT_EQ(lines, (std::vector<std::string>{mail, mail, web, mail, web}));
+  EXPECT_EQ(watcher.Count(), 0u) << "a link the shell could open shows no box";
 }
 
 TEST_F(AboutTest, VisitWebShowsVisitBramlowWhenTheLinkFails) {

@@ -11,10 +11,14 @@
 #include <vector>
 
 #include "harness.h"
+#include "key_access.h"
+#include "shell_link.h"
 #include "../../config/cvconfig.h"
 #include "../../resources/cvconfig_res.h"
 
 using harness::kWaitMs;
+using key_access::kDenyAll;
+using key_access::SetKeyDacl;
 
 namespace {
 
@@ -138,13 +142,17 @@ std::string ThisProgram() {
   return path;
 }
 
-void ExpectLinkToThisProgram(const std::wstring& path) {
+void ExpectLinkTo(const std::wstring& path, const std::string& target) {
   std::optional<Link> link = ReadLink(path);
   ASSERT_TRUE(link) << "no readable shell link";
-  EXPECT_EQ(lstrcmpiA(link->target.c_str(), ThisProgram().c_str()), 0) << link->target << " vs " << ThisProgram();
+  EXPECT_EQ(lstrcmpiA(link->target.c_str(), target.c_str()), 0) << link->target << " vs " << target;
   EXPECT_EQ(link->arguments, "startup");
   EXPECT_EQ(link->description, "Corvalent Auto Start");
   EXPECT_EQ(link->showCommand, SW_SHOWMINNOACTIVE);
+}
+
+void ExpectLinkToThisProgram(const std::wstring& path) {
+  ExpectLinkTo(path, ThisProgram());
 }
 
 bool WriteJunk(const std::wstring& path) {
@@ -367,25 +375,8 @@ class FaultyStartupValueTest : public ShortcutTest, public ::testing::WithParamI
     ShortcutTest::TearDown();
   }
 
-  // An empty access list, which grants nobody anything.
-  static const ACL kDenyAll;
-
-  // Gives the key the access list (null: everybody may do everything). The owner may always do this.
-  static bool SetKeyDacl(const wchar_t* path, const ACL* dacl) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return false;
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, const_cast<ACL*>(dacl), FALSE);
-    bool done = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return done;
-  }
-
   bool locked_ = false;
 };
-
-const ACL FaultyStartupValueTest::kDenyAll = {ACL_REVISION, 0, sizeof(ACL), 0, 0};
 
 TEST_F(FaultyStartupValueTest, UnreadableKeyCannotBeOpenedForReading) {
   ASSERT_TRUE(SetKeyDacl(kShellFolders, &kDenyAll));
@@ -505,6 +496,105 @@ TEST_F(ShortcutTest, FallbackThatFailsTooShowsTheFailureBoxAndWritesNothing) {
   EXPECT_EQ(box->icon, harness::BoxIcon::Warning);
   EXPECT_FALSE(harness::FileExists(kRootLink));
   EXPECT_FALSE(harness::FileExists(shellLink_));
+}
+
+// ---- A link object that fails one step: the step's box, and the shortcut saved all the same.
+
+struct ExpectedBox {
+  const wchar_t* title;
+  const wchar_t* text;
+  bool ownedByDialog;  // else by nobody
+};
+
+const ExpectedBox kFailureBox = {kFailureTitle, kFailureText, true};
+
+struct LinkFault {
+  const char* name;
+  LinkStep step;
+  HRESULT code;
+  bool saved;
+  std::vector<ExpectedBox> boxes;
+};
+
+void PrintTo(const LinkFault& fault, std::ostream* out) {
+  *out << fault.name;
+}
+
+class LinkFaultTest : public ShortcutTest, public ::testing::WithParamInterface<LinkFault> {};
+
+TEST_P(LinkFaultTest, ShowsTheStepsBoxesAndKeepsTheOption) {
+  const LinkFault& fault = GetParam();
+  harness::BoxWatcher watcher;
+  {
+    ShellLinkDouble links;
+    ASSERT_TRUE(links.Ready()) << "the link object double could not be registered";
+    links.Fail(fault.step, fault.code);
+    Settings settings = Accept(true);
+    EXPECT_EQ(settings.options, DWORD(OPT_START_WITH_WINDOWS)) << "the option stays set";
+    EXPECT_EQ(links.Calls(fault.step), 1);
+    bool reachesSave = fault.step != LinkStep::Create && fault.step != LinkStep::QueryPersistFile;
+    EXPECT_EQ(links.Calls(LinkStep::Save), reachesSave ? 1 : 0);
+    EXPECT_EQ(links.LiveObjects(), 0) << "a link object was not released";
+  }
+  std::vector<harness::BoxRecord> boxes = watcher.Boxes();
+  ASSERT_EQ(boxes.size(), fault.boxes.size());
+  for (size_t index = 0; index < boxes.size(); index++) {
+    SCOPED_TRACE(index);
+    EXPECT_EQ(boxes[index].title, fault.boxes[index].title);
+    EXPECT_EQ(boxes[index].text, fault.boxes[index].text);
+    EXPECT_EQ(boxes[index].icon, harness::BoxIcon::Warning);
+    EXPECT_TRUE(boxes[index].OnlyOk());
+    EXPECT_EQ(boxes[index].owner, fault.boxes[index].ownedByDialog ? dialogSeen_ : nullptr);
+  }
+  if (fault.saved) {
+    ExpectLinkToThisProgram(link_);
+  } else {
+    EXPECT_FALSE(harness::FileExists(link_));
+  }
+}
+
+const wchar_t kStepError[] = L"Shortcut Creation Error";
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, LinkFaultTest,
+    ::testing::Values(
+        LinkFault{"PathFails", LinkStep::SetPath, E_FAIL, true,
+                  {{kStepError, L"Couldn't set link path.\nError: 80004005", false}}},
+        LinkFault{"ArgumentsFail", LinkStep::SetArguments, E_OUTOFMEMORY, true,
+                  {{kStepError, L"Couldn't set link arguments\nError: 8007000e", false}}},
+        LinkFault{"DescriptionFails", LinkStep::SetDescription, E_UNEXPECTED, true,
+                  {{kStepError, L"Couldn't set link description.\nError: 8000ffff", false}}},
+        LinkFault{"ShowCommandSucceedsWithFalse", LinkStep::SetShowCmd, S_FALSE, true,
+                  {{kStepError, L"Couldn't set link show command\nError: 00000001", false}}},
+        LinkFault{"ObjectCannotBeCreated", LinkStep::Create, REGDB_E_CLASSNOTREG, false,
+                  {{L"CreateLink", L"Couldn't create IShellLink instance", false}, kFailureBox}},
+        LinkFault{"NoPersistFile", LinkStep::QueryPersistFile, E_NOINTERFACE, false,
+                  {{L"CreateLink", L"Couldn't save the link", false}, kFailureBox}},
+        LinkFault{"SaveFails", LinkStep::Save, STG_E_ACCESSDENIED, false, {kFailureBox}},
+        LinkFault{"SaveSucceedsWithFalse", LinkStep::Save, S_FALSE, true, {}}),
+    [](const ::testing::TestParamInfo<LinkFault>& info) { return std::string(info.param.name); });
+
+// ---- The program itself started from one folder, then from another (as after a move).
+
+TEST_F(ShortcutTest, OkInTheProgramStartedFromAnotherFolderPointsTheShortcutThere) {
+  ASSERT_TRUE(harness::WriteSettingsKey(OPT_START_WITH_WINDOWS));
+  harness::StageOptions options;
+  options.winInetDouble = false;
+  options.dialUp = harness::DialUp::Wine;
+  for (int start = 0; start < 2; start++) {
+    SCOPED_TRACE(start == 0 ? "first folder" : "second folder");
+    harness::Stage stage(options);
+    ASSERT_TRUE(stage.Ready());
+    harness::Program program(stage);
+    ASSERT_TRUE(program.Start(L"options"));
+    HWND dialog = harness::WaitForTopWindow(program.ProcessId(), L"#32770", L"Corvalent Options", kWaitMs,
+                                            program.Process());
+    ASSERT_TRUE(dialog) << "no Options dialog";
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_OK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_OPTIONS_OK)));
+    ASSERT_TRUE(harness::WaitUntil([&] { return !IsWindow(dialog); }, program.Process())) << "OK did not close it";
+    ExpectLinkTo(link_, Narrow(stage.ProgramPath()));
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "key_access.h"
 #include "../../config/cvconfig.h"
 
 using namespace harness;
@@ -135,6 +136,7 @@ class SettingsStoreTest : public ::testing::Test {
 
   void TearDown() override {
     if (library) FreeLibrary(library);
+    if (locked) EXPECT_TRUE(key_access::SetKeyDacl(kKeyPath, nullptr)) << "could not unlock the key";
     DeleteSettingsKey();
     RegDeleteKeyW(HKEY_CURRENT_USER, kParentPath);  // only when nothing else lives under it
     RestoreStartupFolder();
@@ -190,6 +192,7 @@ class SettingsStoreTest : public ::testing::Test {
   StoredValue savedStartup;
   std::wstring startupFolder;
   bool redirected = false;
+  bool locked = false;  // the key has an access list that denies everybody
 };
 
 TEST_F(SettingsStoreTest, EntryPointIsExportedByNameAndAsOrdinalOne) {
@@ -378,6 +381,21 @@ TEST_F(SettingsStoreTest, UnknownOperationReturnsTwoAndTouchesNothing) {
     EXPECT_EQ(ValueCount(), 4u);
     for (int index = 0; index < 4; index++) ExpectBinaryWord(kValueNames[index], static_cast<DWORD>(index + 1));
   }
+}
+
+// The key exists with an access list that denies everybody, so it can't be opened for writing.
+// (Wine lets a missing key be created under a parent that denies everybody, so that case is not tried.)
+TEST_F(SettingsStoreTest, SaveWhenTheKeyCannotBeOpenedReturnsZeroAndChangesNothing) {
+  WriteAllWords(Settings{1, 2, 3, 4});
+  ASSERT_TRUE(key_access::SetKeyDacl(kKeyPath, &key_access::kDenyAll));
+  locked = true;
+  Settings record = kPattern;
+  EXPECT_EQ(Call(CFG_SAVE, &record), CONFIG_OK);
+  ASSERT_TRUE(key_access::SetKeyDacl(kKeyPath, nullptr));
+  locked = false;
+  ExpectRecord(record, kPattern);
+  EXPECT_EQ(ValueCount(), 4u);
+  for (int index = 0; index < 4; index++) ExpectBinaryWord(kValueNames[index], static_cast<DWORD>(index + 1));
 }
 
 TEST_F(SettingsStoreTest, UninstallDeletesTheKeyAndShortcutAndKeepsTheMakersKey) {
