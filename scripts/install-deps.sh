@@ -3,7 +3,7 @@
 # Called by scripts/run.sh and scripts/test.sh.
 set -euo pipefail
 
-packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake googletest python3)
+packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake googletest python3 nsis)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
