@@ -33,6 +33,8 @@ ManifestDPIAware true
 !define END_ATTEMPTS 5
 
 Name "Corvalent"
+Caption "Corvalent Setup"
+UninstallCaption "Corvalent Uninstall"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Corvalent"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
@@ -113,6 +115,20 @@ FunctionEnd
 
 Function .onInit
   !insertmacro REFUSE_SECOND_SETUP
+  ; NSIS replaces a /D= folder that is no valid path by the default one; take it as given instead,
+  ; so that Setup refuses it rather than installing somewhere the user did not ask for.
+  System::Call 'kernel32::GetCommandLineW() w .R0'
+  StrLen $R1 $R0
+  StrCpy $R2 0
+  ${DoWhile} $R2 < $R1
+    StrCpy $R3 $R0 4 $R2
+    ${If} $R3 S== " /D="
+      IntOp $R2 $R2 + 4
+      StrCpy $INSTDIR $R0 "" $R2
+      ${Break}
+    ${EndIf}
+    IntOp $R2 $R2 + 1
+  ${Loop}
 FunctionEnd
 
 Function un.onInit
