@@ -37,4 +37,5 @@ for file in $files; do
     status=1
   fi
 done
+echo "two releases and the comparison took $SECONDS s"
 exit $status
