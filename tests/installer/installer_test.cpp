@@ -405,6 +405,17 @@ TEST_F(Setup, UpgradeWhileRunningEndsTheOldCopyAndStartsTheNewWithSettingsKept) 
   EXPECT_EQ(LinkTarget(StartupShortcut()), InstalledProgram());
 }
 
+// "exit" returns once the running copy's window is gone; its process may take longer to end, and
+// its files are free only then.
+TEST_F(Setup, UpgradeGoesOnOnlyAfterTheRunningCopysProcessHasEnded) {
+  InstallSilently();
+  Started& slow = Start(L"\"" + JoinPath(harness::TestsFolder(), L"slow_exit.exe") + L"\"");
+  ASSERT_NE(harness::WaitForTopWindow(slow.ProcessId(), L"Corvalent", nullptr, kWaitMs, slow.Process()), nullptr);
+
+  ASSERT_EQ(RunToEnd(SetupCommand(L"/S")), 0u);
+  EXPECT_EQ(WaitForSingleObject(slow.Process(), 0), WAIT_OBJECT_0) << "the setup went on while the copy still ran";
+}
+
 TEST_F(Setup, SilentUninstallWhileRunningRemovesEverything) {
   InstallSilently();
   Started* program = StartInstalled();
