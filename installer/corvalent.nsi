@@ -78,8 +78,8 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright © 2026 Bramlo
 !macroend
 
 ; Ends every running copy of Corvalent with the program's own command word $EndWord, run from
-; $INSTDIR (or, without the program's files there, with the message that word sends), and waits
-; until each copy's process has ended. Sets $RunningBefore; sets the error flag when a copy stays.
+; $INSTDIR (or, when that is missing or fails to start, with the message that "exit" sends), and
+; waits until each copy's process has ended. Sets $RunningBefore; sets the error flag when a copy stays.
 !macro END_RUNNING_COPIES un
 Function ${un}EndRunningCopies
   StrCpy $RunningBefore 0
@@ -100,7 +100,9 @@ Function ${un}EndRunningCopies
     ${If} ${FileExists} "$INSTDIR\Corvalent.exe"
     ${AndIf} ${FileExists} "$INSTDIR\CVConfig.dll"
       ExecWait '"$INSTDIR\Corvalent.exe" $EndWord'
-    ${Else}
+    ${EndIf}
+    System::Call 'user32::IsWindow(p R0) i .R4'
+    ${If} $R4 <> 0
       SendMessage $R0 ${MSG_EXIT} 0 0 $R3 /TIMEOUT=${END_WAIT_MS}
     ${EndIf}
     ${If} $R2 P<> 0

@@ -222,8 +222,11 @@ void RemoveFolder(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
-// Whatever an earlier test or run left of Corvalent in the prefix, removed without the uninstaller.
+// Whatever an earlier test or run left of Corvalent in the prefix, removed without the uninstaller;
+// and the DLL overrides that the end-to-end tests leave for Corvalent.exe, so that the installed
+// program runs with Wine's own libraries.
 void RemoveEverything() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Corvalent.exe");
   EndRunningCopies();
   RemoveFolder(DefaultFolder());
   DeleteFileW(StartMenuShortcut().c_str());
