@@ -3,7 +3,7 @@
 # Called by scripts/run.sh and scripts/test.sh.
 set -euo pipefail
 
-packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake googletest python3)
+packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake googletest python3 nsis)
 packages+=(trayer x11vnc x11-apps x11-utils x11-xserver-utils)  # scripts/run.sh: tray, VNC, xwd, xwininfo, xrefresh
 missing=()
 for package in "${packages[@]}"; do

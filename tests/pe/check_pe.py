@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+# Reads the PE headers of the deliverables and checks their hardening and reproducibility: ASLR with
+# a relocation section, DEP, high-entropy VA on 64-bit, no time stamps, no build paths. Run by ctest.
+import struct
+import sys
+
+DYNAMIC_BASE = 0x0040
+NX_COMPAT = 0x0100
+HIGH_ENTROPY_VA = 0x0020
+RELOCS_STRIPPED = 0x0001
+PE32_PLUS = 0x20B
+EXPORT, RESOURCE, BASERELOC, DEBUG = 0, 2, 5, 6
+
+
+class Image:
+    def __init__(self, path):
+        with open(path, "rb") as file:
+            self.data = file.read()
+        pe = struct.unpack_from("<I", self.data, 0x3C)[0]
+        if self.data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("not a PE file")
+        (self.machine, sections, self.timestamp, _, _, optional_size,
+         self.characteristics) = struct.unpack_from("<HHIIIHH", self.data, pe + 4)
+        optional = pe + 24
+        self.magic = struct.unpack_from("<H", self.data, optional)[0]
+        self.dll_characteristics = struct.unpack_from("<H", self.data, optional + 70)[0]
+        directories = optional + (112 if self.magic == PE32_PLUS else 96)
+        self.directories = [struct.unpack_from("<II", self.data, directories + 8 * i) for i in range(16)]
+        table = optional + optional_size
+        self.sections = []
+        for i in range(sections):
+            name, virtual_size, address, raw_size, raw_offset = struct.unpack_from(
+                "<8sIIII", self.data, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode(), address, max(virtual_size, raw_size), raw_offset))
+
+    def offset(self, address):
+        for _, start, size, raw in self.sections:
+            if start <= address < start + size:
+                return raw + address - start
+        raise ValueError("address 0x%x is in no section" % address)
+
+    def stamp_at(self, directory, field):
+        address, size = self.directories[directory]
+        return None if size == 0 else struct.unpack_from("<I", self.data, self.offset(address) + field)[0]
+
+    def debug_stamps(self):
+        address, size = self.directories[DEBUG]
+        return [struct.unpack_from("<I", self.data, self.offset(address) + 28 * i + 4)[0] for i in range(size // 28)]
+
+
+def problems(path, forbidden):
+    image = Image(path)
+    found = []
+    wanted = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if image.magic == PE32_PLUS else 0)
+    if image.dll_characteristics & wanted != wanted:
+        found.append("DllCharacteristics 0x%04x lacks 0x%04x" % (image.dll_characteristics, wanted & ~image.dll_characteristics))
+    if image.characteristics & RELOCS_STRIPPED:
+        found.append("relocations stripped (Characteristics 0x%04x)" % image.characteristics)
+    if ".reloc" not in [section[0] for section in image.sections] or image.directories[BASERELOC][1] == 0:
+        found.append("no .reloc section with base relocations")
+    if image.timestamp:
+        found.append("file header TimeDateStamp 0x%08x" % image.timestamp)
+    for name, directory in (("export", EXPORT), ("resource", RESOURCE)):
+        stamp = image.stamp_at(directory, 4)
+        if stamp:
+            found.append("%s directory TimeDateStamp 0x%08x" % (name, stamp))
+    if any(image.debug_stamps()):
+        found.append("debug directory with time stamps")
+    for text in forbidden:
+        if text.encode() in image.data or text.encode("utf-16-le") in image.data:
+            found.append("contains the build path %s" % text)
+    return found
+
+
+def main(argv):
+    paths, forbidden = [], []
+    arguments = iter(argv[1:])
+    for argument in arguments:
+        if argument == "--forbid":
+            forbidden.append(next(arguments))
+        else:
+            paths.append(argument)
+    if not paths:
+        sys.exit("usage: check_pe.py <file>... [--forbid <text>]...")
+    failed = False
+    for path in paths:
+        found = problems(path, forbidden)
+        print("%s: %s" % (path, "; ".join(found) if found else "ok"))
+        failed = failed or bool(found)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
