@@ -396,7 +396,7 @@ TEST_F(TrayTest, ForeignTimerDoesNothingAndTheDelayedSettingShowsAtTheNextRefres
 }
 
 // A refused state query reads as online, so a click sets offline; a refused set leaves the state
-// as it was, and the redraw of that click shows it.
+// as it was, and the redraw of that click, forced although nothing changed, shows it.
 TEST_F(TrayTest, RefusedQueryReadsAsOnlineAndRefusedSetLeavesTheState) {
   doubles.WinInet().queryFails = 1;
   ASSERT_TRUE(StartTray(0, true));
@@ -406,6 +406,8 @@ TEST_F(TrayTest, RefusedQueryReadsAsOnlineAndRefusedSetLeavesTheState) {
   ExpectLastSetOffline();
 
   doubles.WinInet().queryFails = 0;
+  Handle(Timer(TIMER_POLL));
+  ExpectModify(tray.Records().back(), OFFLINE, L"Working Offline");
   doubles.WinInet().setFails = 1;
   size_t count = tray.Count();
   Handle(TrayCallback(WM_LBUTTONDOWN));
