@@ -5,8 +5,11 @@
 #include "trayicon.h"
 #include "autoswitch.h"
 #include <ras.h>
+#include <stddef.h>
 
-// The ANSI dial-up records in their first published form, the one every version accepts.
+// The ANSI dial-up records in their first published form, the one every version accepts,
+// packed to 4 bytes as the platform header packs them: the handle follows dwSize at offset 4.
+#pragma pack(push, 4)
 struct DialUpEntry {
     DWORD dwSize;
     HRASCONN hrasconn;
@@ -22,11 +25,15 @@ struct DialUpStatus {
     CHAR szDeviceType[RAS_MaxDeviceType + 1];
     CHAR szDeviceName[RAS_MaxDeviceName + 1];
 };
+#pragma pack(pop)
 
-#ifndef _WIN64
-static_assert(sizeof(DialUpEntry) == 412, "RASCONN entries are 412 bytes");
-static_assert(sizeof(DialUpStatus) == 160, "RASCONNSTATUS is 160 bytes");
+#ifdef _WIN64
+static_assert(sizeof(DialUpEntry) == 416, "RASCONN entries are 416 bytes on 64-bit Windows");
+#else
+static_assert(sizeof(DialUpEntry) == 412, "RASCONN entries are 412 bytes on 32-bit Windows");
 #endif
+static_assert(offsetof(DialUpEntry, hrasconn) == 4, "the RASCONN handle sits at offset 4");
+static_assert(sizeof(DialUpStatus) == 160, "RASCONNSTATUS is 160 bytes");
 
 #define DIAL_UP_ENTRIES 4
 

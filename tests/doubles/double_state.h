@@ -15,18 +15,19 @@
 #define DOUBLE_STATE_EVENT_SUFFIX L"-Called"
 
 #define DOUBLE_STATE_MAGIC 0x44545643 // "CVTD"
-#define DOUBLE_STATE_VERSION 1
+#define DOUBLE_STATE_VERSION 2
 
 #define DOUBLE_MAX_DIALUP 8
 
-// Bits of the violation words: which argument check failed at least once.
+// Bits of the violation words: which of the platform's argument rules a call broke at least once.
+// What the program itself promises beyond them (zeroed buffers, the flags word it hands over, the
+// buffer size) is only recorded, in the fields below, for the tests to judge.
 #define VIOLATION_HANDLE 0x01     // internet handle not null
 #define VIOLATION_OPTION 0x02     // option not INTERNET_OPTION_CONNECTED_STATE
 #define VIOLATION_BUFFER 0x04     // null buffer or null length/flags/count pointer
-#define VIOLATION_LENGTH 0x08     // length not 4 (query) or 8 (set); RAS: buffer size not four entries
-#define VIOLATION_NOT_ZEROED 0x10 // query buffer not zeroed before the call
+#define VIOLATION_LENGTH 0x08     // query length under 4, set length not sizeof(INTERNET_CONNECTED_INFO)
 #define VIOLATION_RESERVED 0x20   // InternetGetConnectedState reserved argument not 0
-#define VIOLATION_ENTRY_SIZE 0x40 // RAS record dwSize not the WINVER 0x400 size of this build
+#define VIOLATION_ENTRY_SIZE 0x40 // RAS record dwSize not the first published form's size (ras_records.h)
 
 // All fields are 32-bit words, so the layout is the same in every process of the test run.
 // Counters are changed with InterlockedIncrement; everything else is plain aligned stores.
@@ -40,6 +41,8 @@ struct WinInetDoubleState {
   volatile LONG leaveFlagsUntouched; // nonzero: InternetGetConnectedState does not write the flags
   // Recorded by the double.
   volatile LONG queryCount;
+  volatile LONG lastQueryLength;     // length the last query was given
+  volatile LONG unzeroedQueryCount;  // queries whose buffer word was not 0 on entry
   volatile LONG setCount;
   volatile LONG lastSetState;        // dwConnectedState of the last set record
   volatile LONG lastSetFlags;        // dwFlags of the last set record
@@ -67,6 +70,7 @@ struct DialUpDoubleState {
   volatile LONG lastBufferSize;   // size argument of the last enumeration, on entry
   volatile LONG lastEntrySize;    // first entry's dwSize of the last enumeration
   volatile LONG lastStatusSize;   // dwSize of the last status record
+  volatile LONG unzeroedRecordCount; // records handed over with anything but dwSize not zero
   volatile LONG violationCount;
   volatile LONG violationKinds;
 };

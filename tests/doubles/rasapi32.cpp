@@ -24,14 +24,24 @@ static DWORD ConnectionCount(const DialUpDoubleState* state) {
   return static_cast<DWORD>(count);
 }
 
-static void FillEntry(RasConnV400* entry, DWORD size, DWORD index) {
-  entry->dwSize = size;
-  entry->hrasconn = reinterpret_cast<HRASCONN>(static_cast<ULONG_PTR>(DIALUP_HANDLE_BASE + index));
-  wsprintfA(entry->szEntryName, "Test Connection %lu", index + 1);
-  lstrcpyA(entry->szDeviceType, RASDT_Modem);
-  lstrcpyA(entry->szDeviceName, "Test Modem");
+// True when every byte of the record after its dwSize is zero.
+static bool ZeroAfterSize(const BYTE* record, DWORD size) {
+  for (DWORD offset = sizeof(DWORD); offset < size; offset++) {
+    if (record[offset]) return false;
+  }
+  return true;
 }
 
+static void FillEntry(BYTE* entry, DWORD index) {
+  SetRecordWord(entry, 0, RASCONN_V400_SIZE);
+  SetRasConnHandle(entry, reinterpret_cast<HRASCONN>(static_cast<ULONG_PTR>(DIALUP_HANDLE_BASE + index)));
+  wsprintfA(reinterpret_cast<char*>(entry + RASCONN_V400_ENTRY_NAME_OFFSET), "Test Connection %lu", index + 1);
+  lstrcpyA(reinterpret_cast<char*>(entry + RASCONN_V400_DEVICE_TYPE_OFFSET), RASDT_Modem);
+  lstrcpyA(reinterpret_cast<char*>(entry + RASCONN_V400_DEVICE_NAME_OFFSET), "Test Modem");
+}
+
+// The double knows the first published form only: any other dwSize is refused with
+// ERROR_INVALID_SIZE, as the platform refuses a size it does not know.
 DWORD APIENTRY RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD lpcConnections) {
   StateView view;
   DialUpDoubleState fallback;
@@ -41,29 +51,25 @@ DWORD APIENTRY RasEnumConnectionsA(LPRASCONNA lprasconn, LPDWORD lpcb, LPDWORD l
     Report(state, VIOLATION_BUFFER);
     return ERROR_INVALID_PARAMETER;
   }
-  RasConnV400* first = reinterpret_cast<RasConnV400*>(lprasconn);
-  state->lastEntrySize = first->dwSize;
+  BYTE* entries = reinterpret_cast<BYTE*>(lprasconn);
+  DWORD entrySize = RecordWord(entries, 0);
+  state->lastEntrySize = entrySize;
   state->lastBufferSize = *lpcb;
-  LONG kinds = 0;
-  if (first->dwSize != sizeof(RasConnV400)) kinds |= VIOLATION_ENTRY_SIZE;
-  if (*lpcb != RAS_PROGRAM_ENTRIES * sizeof(RasConnV400)) kinds |= VIOLATION_LENGTH;
-  if (first->hrasconn) kinds |= VIOLATION_NOT_ZEROED;
-  Report(state, kinds);
-  if (kinds & VIOLATION_ENTRY_SIZE) return ERROR_INVALID_SIZE;
+  if (entrySize != RASCONN_V400_SIZE) {
+    Report(state, VIOLATION_ENTRY_SIZE);
+    return ERROR_INVALID_SIZE;
+  }
+  if (!ZeroAfterSize(entries, *lpcb)) InterlockedIncrement(&state->unzeroedRecordCount);
   if (state->enumFails) return static_cast<DWORD>(state->enumFails);
 
   DWORD count = ConnectionCount(state);
-  DWORD size = first->dwSize;
-  DWORD needed = count * size;
+  DWORD needed = count * RASCONN_V400_SIZE;
   *lpcConnections = count;
   if (*lpcb < needed) {
     *lpcb = needed;
     return ERROR_BUFFER_TOO_SMALL;
   }
-  BYTE* entries = reinterpret_cast<BYTE*>(lprasconn);
-  for (DWORD index = 0; index < count; index++) {
-    FillEntry(reinterpret_cast<RasConnV400*>(entries + index * size), size, index);
-  }
+  for (DWORD index = 0; index < count; index++) FillEntry(entries + index * RASCONN_V400_SIZE, index);
   *lpcb = needed;
   return 0;
 }
@@ -77,22 +83,23 @@ DWORD APIENTRY RasGetConnectStatusA(HRASCONN hrasconn, LPRASCONNSTATUSA lpRasCon
     Report(state, VIOLATION_BUFFER);
     return ERROR_INVALID_PARAMETER;
   }
-  RasConnStatusV400* status = reinterpret_cast<RasConnStatusV400*>(lpRasConnStatus);
-  state->lastStatusSize = status->dwSize;
-  LONG kinds = 0;
-  if (status->dwSize != sizeof(RasConnStatusV400)) kinds |= VIOLATION_ENTRY_SIZE;
-  if (status->rasconnstate != 0 || status->dwError != 0) kinds |= VIOLATION_NOT_ZEROED;
-  Report(state, kinds);
-  if (kinds & VIOLATION_ENTRY_SIZE) return ERROR_INVALID_SIZE;
+  BYTE* status = reinterpret_cast<BYTE*>(lpRasConnStatus);
+  DWORD size = RecordWord(status, 0);
+  state->lastStatusSize = size;
+  if (size != RASCONNSTATUS_V400_SIZE) {
+    Report(state, VIOLATION_ENTRY_SIZE);
+    return ERROR_INVALID_SIZE;
+  }
+  if (!ZeroAfterSize(status, size)) InterlockedIncrement(&state->unzeroedRecordCount);
 
   ULONG_PTR index = reinterpret_cast<ULONG_PTR>(hrasconn) - DIALUP_HANDLE_BASE;
   if (index >= ConnectionCount(state)) return ERROR_INVALID_HANDLE;
   DialUpDoubleConnection* connection = &state->connections[index];
   InterlockedIncrement(&connection->statusCount);
   if (connection->statusFails) return ERROR_NO_CONNECTION;
-  status->rasconnstate = static_cast<DWORD>(connection->rasconnstate);
-  status->dwError = 0;
-  lstrcpyA(status->szDeviceType, RASDT_Modem);
-  lstrcpyA(status->szDeviceName, "Test Modem");
+  SetRecordWord(status, RASCONNSTATUS_V400_STATE_OFFSET, static_cast<DWORD>(connection->rasconnstate));
+  SetRecordWord(status, RASCONNSTATUS_V400_ERROR_OFFSET, 0);
+  lstrcpyA(reinterpret_cast<char*>(status + RASCONNSTATUS_V400_DEVICE_TYPE_OFFSET), RASDT_Modem);
+  lstrcpyA(reinterpret_cast<char*>(status + RASCONNSTATUS_V400_DEVICE_NAME_OFFSET), "Test Modem");
   return 0;
 }

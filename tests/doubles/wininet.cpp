@@ -48,10 +48,10 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpB
   LONG kinds = CheckHandleAndOption(hInternet, dwOption);
   if (!lpBuffer || !lpdwBufferLength) {
     kinds |= VIOLATION_BUFFER;
-  } else if (*lpdwBufferLength != sizeof(DWORD)) {
-    kinds |= VIOLATION_LENGTH;
-  } else if (*static_cast<DWORD*>(lpBuffer) != 0) {
-    kinds |= VIOLATION_NOT_ZEROED;
+  } else {
+    state->lastQueryLength = *lpdwBufferLength;
+    if (*lpdwBufferLength < sizeof(DWORD)) kinds |= VIOLATION_LENGTH;
+    else if (*static_cast<DWORD*>(lpBuffer) != 0) InterlockedIncrement(&state->unzeroedQueryCount);
   }
   Report(state, kinds);
   if (kinds & UNUSABLE_CALL) {
@@ -63,6 +63,7 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpB
     return FALSE;
   }
   *static_cast<DWORD*>(lpBuffer) = state->connectedState;
+  *lpdwBufferLength = sizeof(DWORD);
   return TRUE;
 }
 

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "harness.h"
+#include "ras_records.h"
 
 #include <ras.h>
+#include <raserror.h>
 #include <wininet.h>
 
 using harness::DialUp;
@@ -77,16 +79,22 @@ class AutoSwitchTest : public ::testing::Test {
     DeleteSettings();
     EXPECT_EQ(doubles_.WinInet().violationCount, 0) << "kinds " << doubles_.WinInet().violationKinds;
     EXPECT_EQ(doubles_.DialUp().violationCount, 0) << "kinds " << doubles_.DialUp().violationKinds;
+    EXPECT_EQ(doubles_.DialUp().unzeroedRecordCount, 0) << "a dial-up record was not zeroed";
+    if (doubles_.DialUp().enumCount > 0) {
+      EXPECT_EQ(doubles_.DialUp().lastBufferSize, 4 * RASCONN_V400_SIZE) << "not a buffer of four entries";
+    }
   }
 
   // Starts the program with these options and waits until its start-up is over: the icon added and
   // drawn twice (AutoSwitch priming and the add's own refresh), and a posted poll tick handled by
   // the message loop.
-  void StartProgram(DWORD options, DialUp dialUp = DialUp::Double) {
+  // dialUpLibrary: another double staged as rasapi32.dll, a path under the doubles folder.
+  void StartProgram(DWORD options, DialUp dialUp = DialUp::Double, const wchar_t* dialUpLibrary = nullptr) {
     ASSERT_TRUE(WriteSettings(options));
     harness::StageOptions stageOptions;
     stageOptions.dialUp = dialUp;
     stage_ = std::make_unique<harness::Stage>(stageOptions);
+    if (dialUpLibrary) stage_->Add(harness::JoinPath(harness::DoublesFolder(), dialUpLibrary), L"rasapi32.dll");
     ASSERT_TRUE(stage_->Ready()) << std::string(stage_->Error().begin(), stage_->Error().end());
     program_ = std::make_unique<harness::Program>(*stage_);
     ASSERT_TRUE(program_->Start());
@@ -255,6 +263,13 @@ TEST_F(AutoSwitchTest, AggressiveOfflineUndoesGoingOnlineWithoutAnyConnection) {
   EXPECT_GT(doubles_.DialUp().enumCount, enumerations);
   EXPECT_EQ(doubles_.DialUp().statusCount, statuses);
 
+  // The enumeration fails: the one connection it would have listed does not count.
+  doubles_.SetDialUpConnections({RASCS_Connected});
+  doubles_.DialUp().enumFails = ERROR_CANNOT_OPEN_PHONEBOOK;
+  Click();
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "a failed enumeration kept it online";
+  doubles_.DialUp().enumFails = 0;
+
   // The only connection's status cannot be read: it does not count.
   doubles_.SetDialUpConnections({RASCS_Connected});
   doubles_.DialUp().connections[0].statusFails = 1;
@@ -294,6 +309,10 @@ TEST_F(AutoSwitchTest, AggressiveOfflineLeavesOnlineWhenWinInetDescribesNoConnec
   EXPECT_GE(doubles_.WinInet().connectedCheckCount - checks, 3);
   EXPECT_FALSE(Offline());
   EXPECT_EQ(doubles_.WinInet().lastSetState, INTERNET_STATE_CONNECTED);
+
+  // A call that leaves the word alone leaves the program's 7 in it: a description, so forced.
+  doubles_.WinInet().leaveFlagsUntouched = 1;
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "the untouched flags word did not stay 7";
 }
 
 TEST_F(AutoSwitchTest, WithoutDialUpAutoSwitchStillFollowsAndAggressiveOfflineIsTakenAway) {
@@ -328,5 +347,30 @@ TEST_F(AutoSwitchTest, WithoutDialUpAutoSwitchStillFollowsAndAggressiveOfflineIs
   EXPECT_EQ(*stored & AUTOSWITCH, AUTOSWITCH);
   EXPECT_EQ(boxes.Count(), 0u);
 }
+
+// A dial-up library that lacks one of its two entry points is not bound at all: AutoSwitch goes on,
+// Aggressive Offline is taken away, and nothing of the library is called.
+class MissingDialUpEntryTest : public AutoSwitchTest, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(MissingDialUpEntryTest, TakesAggressiveOfflineAwayAndCallsNothing) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AGGRESSIVE_OFFLINE, DialUp::Double, GetParam()));
+  Click();
+  RefreshTimes(THREE_POLLS);
+  EXPECT_FALSE(Offline()) << "Aggressive Offline still forces offline";
+  EXPECT_EQ(doubles_.DialUp().enumCount, 0);
+  EXPECT_EQ(doubles_.DialUp().statusCount, 0);
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  RefreshTimes(THREE_POLLS);
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "AutoSwitch no longer follows the connection";
+}
+
+INSTANTIATE_TEST_SUITE_P(Libraries, MissingDialUpEntryTest,
+                         ::testing::Values(L"noenum\\rasapi32.dll", L"nostatus\\rasapi32.dll"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                           return info.index == 0 ? "WithoutRasEnumConnections" : "WithoutRasGetConnectStatus";
+                         });
 
 }  // namespace

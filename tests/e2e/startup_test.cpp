@@ -184,15 +184,22 @@ TEST_F(Startup, OptionsAndExitWithRunningCopyOpenItsDialogAndLeaveItRunning) {
   EndFromMenu(running);
 }
 
-TEST_F(Startup, ExitWordWithoutCopyEndsWithZeroAndBuildsNoTray) {
+// "exit" beside any other word, without a running copy: nothing at all, not even an uninstall.
+TEST_F(Startup, ExitWordWithoutCopyEndsWithZeroAndDoesNothingElse) {
   harness::Stage stage;
   ASSERT_TRUE(stage.Ready());
-  harness::Program program(stage);
-  ASSERT_TRUE(program.Start(L"exit"));
-  harness::BoxWatcher boxes(program.ProcessId());
-  EXPECT_EQ(std::optional<DWORD>(0), program.WaitForExit());
-  EXPECT_EQ(0u, tray_.Count());
-  EXPECT_EQ(0u, boxes.Count());
+  for (const wchar_t* words : {L"exit", L"options exit", L"exit uninstall", L"startup uninstall exit"}) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(words)));
+    ASSERT_TRUE(WriteSettings(OPT_EXIT_AFTERWARDS, STARTUP_OFFLINE, 0, 8));
+    harness::Program program(stage);
+    ASSERT_TRUE(program.Start(words));
+    harness::BoxWatcher boxes(program.ProcessId());
+    EXPECT_EQ(std::optional<DWORD>(0), program.WaitForExit());
+    EXPECT_EQ(0u, tray_.Count());
+    EXPECT_EQ(0u, boxes.Count());
+    EXPECT_TRUE(SettingsKeyExists()) << "uninstalled";
+    EXPECT_EQ(0, doubles_.WinInet().setCount) << "applied the start-up mode";
+  }
 }
 
 TEST_F(Startup, ExitAndUninstallWithRunningCopyOnlyEndItAndKeepTheSettings) {

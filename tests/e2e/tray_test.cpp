@@ -21,11 +21,16 @@ constexpr DWORD STARTUP_DEFAULT = 0;
 constexpr DWORD STARTUP_OFFLINE = 1;
 constexpr DWORD STARTUP_ONLINE = 2;
 constexpr DWORD STARTUP_AUTO = 3;
+constexpr WORD IDM_ABOUT = 40001;
 constexpr WORD IDM_WORK_OFFLINE = 40002;
 constexpr WORD IDM_WORK_ONLINE = 40003;
 constexpr WORD IDM_CANCEL = 40004;
 constexpr WORD IDM_EXIT = 40006;
+constexpr WORD IDM_OPTIONS = 40007;
+constexpr UINT MSG_SHOW_OPTIONS = WM_USER + 1;
+constexpr UINT MSG_EXIT = WM_USER + 2;
 constexpr UINT_PTR TIMER_POLL = 101;
+constexpr UINT_PTR TIMER_DELAYED_SETTING = 108;
 constexpr UINT TRAY_ADD_FLAGS = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 constexpr UINT TRAY_MODIFY_FLAGS = NIF_ICON | NIF_TIP;
 constexpr DWORD DEFAULT_DELAY = 8;
@@ -83,16 +88,18 @@ class TrayTest : public ::testing::Test {
     program.Kill();
     DeleteSettings();
     EXPECT_EQ(doubles.WinInet().violationCount, 0) << "violation kinds " << doubles.WinInet().violationKinds;
+    EXPECT_EQ(doubles.WinInet().unzeroedQueryCount, 0) << "a state query's buffer was not zeroed";
   }
 
   // Writes the settings, starts the program and waits for its window and for the three calls of
   // the icon's start: the add, the refresh of the AutoSwitch priming and the add's own refresh.
   // Then waits for the first tick of the poll timer, so that start-up is over: a message sent
   // earlier could be handled inside the program's last shell call, before its timer exists.
-  ::testing::AssertionResult StartTray(DWORD options, bool offline, BOOL connected = TRUE) {
+  ::testing::AssertionResult StartTray(DWORD options, bool offline, BOOL connected = TRUE,
+                                      DWORD startupMode = STARTUP_DEFAULT) {
     doubles.SetWorkingOffline(offline);
     doubles.SetConnection(connected, connected ? INTERNET_CONNECTION_LAN : 0);
-    if (!WriteSettings(options, STARTUP_DEFAULT)) return ::testing::AssertionFailure() << "settings not written";
+    if (!WriteSettings(options, startupMode)) return ::testing::AssertionFailure() << "settings not written";
     if (!program.Start()) return ::testing::AssertionFailure() << Narrow(program.Error());
     if (!program.WaitForMainWindow()) return ::testing::AssertionFailure() << "no \"Corvalent\" window";
     if (!tray.WaitForCount(3)) return ::testing::AssertionFailure() << tray.Count() << " tray calls at start";
@@ -352,7 +359,7 @@ TEST_F(TrayTest, StateCommandsSetEvenTheStateAlreadySetAndCancelDoesNothing) {
   EXPECT_TRUE(program.Running());
 }
 
-TEST_F(TrayTest, HotKeyWithAnyIdTogglesAndAForeignTimerDoesNothing) {
+TEST_F(TrayTest, HotKeyWithAnyIdToggles) {
   ASSERT_TRUE(StartTray(0, false));
   Handle(HotKey(0));
   EXPECT_EQ(SetCount(), 1);
@@ -365,10 +372,50 @@ TEST_F(TrayTest, HotKeyWithAnyIdTogglesAndAForeignTimerDoesNothing) {
   ExpectLastSetOnline();
   ASSERT_EQ(tray.Count(), 5u);
   ExpectModify(tray.Records()[4], ONLINE, L"Working Online");
+}
 
+// The stored mode is offline: a tick of the delayed-setting timer applies it (also in a copy that
+// did not start it), and only the next refresh shows it; a timer of another id reads nothing.
+TEST_F(TrayTest, ForeignTimerDoesNothingAndTheDelayedSettingShowsAtTheNextRefresh) {
+  ASSERT_TRUE(StartTray(0, false, TRUE, STARTUP_OFFLINE));
+  LONG queries = doubles.WinInet().queryCount;
   Handle(Timer(5));
+  EXPECT_EQ(doubles.WinInet().queryCount, queries) << "a foreign timer read the state";
+  EXPECT_EQ(SetCount(), 0);
+  EXPECT_EQ(tray.Count(), 3u);
+
+  Handle(Timer(TIMER_DELAYED_SETTING));
+  EXPECT_EQ(SetCount(), 1);
+  ExpectLastSetOffline();
+  EXPECT_EQ(tray.Count(), 3u) << "the delayed setting redrew the icon at once";
+  EXPECT_TRUE(program.Running()) << "ended without Exit afterwards";
+
+  Handle(Timer(TIMER_POLL));
+  ASSERT_EQ(tray.Count(), 4u);
+  ExpectModify(tray.Records()[3], OFFLINE, L"Working Offline");
+}
+
+// A refused state query reads as online, so a click sets offline; a refused set leaves the state
+// as it was, and the redraw of that click, forced although nothing changed, shows it.
+TEST_F(TrayTest, RefusedQueryReadsAsOnlineAndRefusedSetLeavesTheState) {
+  doubles.WinInet().queryFails = 1;
+  ASSERT_TRUE(StartTray(0, true));
+  ExpectModify(tray.Records()[2], ONLINE, L"Working Online");
+  Handle(TrayCallback(WM_LBUTTONDOWN));
+  EXPECT_EQ(SetCount(), 1);
+  ExpectLastSetOffline();
+
+  doubles.WinInet().queryFails = 0;
+  Handle(Timer(TIMER_POLL));
+  ExpectModify(tray.Records().back(), OFFLINE, L"Working Offline");
+  doubles.WinInet().setFails = 1;
+  size_t count = tray.Count();
+  Handle(TrayCallback(WM_LBUTTONDOWN));
   EXPECT_EQ(SetCount(), 2);
-  EXPECT_EQ(tray.Count(), 5u);
+  ExpectLastSetOnline();
+  EXPECT_TRUE(doubles.WorkingOffline());
+  ASSERT_EQ(tray.Count(), count + 1);
+  ExpectModify(tray.Records()[count], OFFLINE, L"Working Offline");
   EXPECT_TRUE(program.Running());
 }
 
@@ -381,6 +428,65 @@ TEST_F(TrayTest, TaskbarCreatedAddsTheIconAgainAndForcesAModify) {
   ExpectModify(records[4], OFFLINE, L"Working Offline");
   ExpectModify(records[5], OFFLINE, L"Working Offline");
   EXPECT_EQ(SetCount(), 0);
+}
+
+// Holds the program inside its NIM_DELETE: the recorder's window procedure, wrapped, records the
+// call and then waits, so the program sits in WM_DESTROY with its close begun, still handling the
+// messages sent to it.
+class DeleteHold {
+ public:
+  explicit DeleteHold(HWND recorder) : recorder_(recorder) {
+    reached = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(recorder, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DeleteHold::Proc)));
+  }
+  ~DeleteHold() {
+    SetWindowLongPtrW(recorder_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    SetEvent(release);
+  }
+  DeleteHold(const DeleteHold&) = delete;
+  DeleteHold& operator=(const DeleteHold&) = delete;
+
+  bool Reached() const { return WaitForSingleObject(reached, kWaitMs) == WAIT_OBJECT_0; }
+  void Release() const { SetEvent(release); }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = CallWindowProcW(original, window, message, wParam, lParam);
+    if (message == WM_COPYDATA && reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData == NIM_DELETE) {
+      SetEvent(reached);
+      WaitForSingleObject(release, 2 * kWaitMs);
+    }
+    return result;
+  }
+
+  HWND recorder_;
+  static WNDPROC original;
+  static HANDLE reached;
+  static HANDLE release;
+};
+WNDPROC DeleteHold::original;
+HANDLE DeleteHold::reached;
+HANDLE DeleteHold::release;
+
+TEST_F(TrayTest, AfterTheCloseHasBegunAboutOptionsAndASecondCloseDoNothing) {
+  ASSERT_TRUE(StartTray(0, false));
+  {
+    DeleteHold hold(tray.Window());
+    ASSERT_TRUE(program.Post(Command(IDM_EXIT)));
+    ASSERT_TRUE(hold.Reached()) << "no NIM_DELETE";
+    for (const Message& request :
+         {Command(IDM_ABOUT), Command(IDM_OPTIONS), Message{MSG_SHOW_OPTIONS, 0, 0}, Message{MSG_EXIT, 0, 0}}) {
+      EXPECT_TRUE(program.Send(request, 2000)) << "message " << request.message << ", " << request.wParam;
+    }
+    EXPECT_EQ(TopWindows(program.ProcessId(), L"#32770").size(), 0u) << "a dialog opened during the close";
+    hold.Release();
+  }
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+  std::vector<TrayRecord> records = tray.Records();
+  ASSERT_EQ(records.size(), 4u) << "one NIM_DELETE and nothing after it";
+  EXPECT_EQ(records[3].message, static_cast<DWORD>(NIM_DELETE));
 }
 
 TEST_F(TrayTest, RefusedAddLeavesTheProgramWithoutIconUntilTaskbarCreated) {
@@ -397,30 +503,34 @@ TEST_F(TrayTest, RefusedAddLeavesTheProgramWithoutIconUntilTaskbarCreated) {
   Handle(Timer(TIMER_POLL));
   ASSERT_EQ(tray.Count(), 1u);
 
-  // Inert refreshes: no state read, no AutoSwitch poll, no shell call.
+  // Inert refreshes: no state read, no AutoSwitch poll, no shell call. The connection ends meanwhile.
   LONG queries = doubles.WinInet().queryCount;
   LONG connectionChecks = doubles.WinInet().connectedCheckCount;
-  doubles.SetWorkingOffline(true);
+  doubles.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
   for (int tick = 0; tick < 4; tick++) Handle(Timer(TIMER_POLL));
   EXPECT_EQ(doubles.WinInet().queryCount, queries);
   EXPECT_EQ(doubles.WinInet().connectedCheckCount, connectionChecks);
   EXPECT_EQ(tray.Count(), 1u);
   EXPECT_TRUE(program.Running());
 
+  // AutoSwitch starts over: the add still shows the connection remembered at start-up; then the
+  // priming takes the present one (so its end is no change to act on) and two polls follow.
   tray.SetAnswer(TRUE);
   Handle(TaskbarCreated());
   std::vector<TrayRecord> records = tray.Records();
-  ASSERT_GE(records.size(), 3u);
-  // The connection was remembered by the priming at start-up, before the refused add.
-  ExpectAdd(records[1], AUTO_CONNECTED + OFFLINE, L"Working Offline");
-  ExpectModify(records[2], AUTO_CONNECTED + OFFLINE, L"Working Offline");
+  ASSERT_EQ(records.size(), 4u);
+  ExpectAdd(records[1], AUTO_CONNECTED + ONLINE, L"Working Online");
+  ExpectModify(records[2], AUTO_NOT_CONNECTED + ONLINE, L"Working Online");
+  ExpectModify(records[3], AUTO_NOT_CONNECTED + ONLINE, L"Working Online");
+  EXPECT_EQ(doubles.WinInet().connectedCheckCount - connectionChecks, 3) << "priming and two polls";
+  EXPECT_EQ(SetCount(), 0) << "the end of the connection before the priming was acted on";
 
   // The refresh runs again.
   size_t count = tray.Count();
-  doubles.SetWorkingOffline(false);
-  std::optional<TrayRecord> online = NextModify(count, ONE_REFRESH_MS);
-  ASSERT_TRUE(online);
-  ExpectModify(*online, AUTO_CONNECTED + ONLINE, L"Working Online");
+  doubles.SetWorkingOffline(true);
+  std::optional<TrayRecord> offline = NextModify(count, ONE_REFRESH_MS);
+  ASSERT_TRUE(offline);
+  ExpectModify(*offline, AUTO_NOT_CONNECTED + OFFLINE, L"Working Offline");
 }
 
 // ---- The tray menu, read from the screen: the program's menu cannot be asked from another process.

@@ -55,26 +55,30 @@ BOOL SetState(const WinInet& wininet, DWORD state, DWORD flags) {
   return wininet.set(nullptr, INTERNET_OPTION_CONNECTED_STATE, &info, sizeof(info));
 }
 
+// Four entries of the first published form in one zeroed buffer, the first one's dwSize set.
+constexpr DWORD kEntries = 4;
+
 struct Enumeration {
   DWORD result;
   DWORD size;
   DWORD count;
-  RasConnV400 entries[RAS_PROGRAM_ENTRIES];
+  BYTE entries[kEntries * RASCONN_V400_SIZE];
+  HRASCONN HandleOf(DWORD index) const { return RasConnHandle(entries + index * RASCONN_V400_SIZE); }
 };
 
-Enumeration Enumerate(const DialUpApi& api, DWORD entrySize = sizeof(RasConnV400)) {
+Enumeration Enumerate(const DialUpApi& api, DWORD entrySize = RASCONN_V400_SIZE) {
   Enumeration e = {};
-  e.entries[0].dwSize = entrySize;
+  SetRecordWord(e.entries, 0, entrySize);
   e.size = sizeof(e.entries);
   e.result = api.enumerate(reinterpret_cast<LPRASCONNA>(e.entries), &e.size, &e.count);
   return e;
 }
 
-DWORD Status(const DialUpApi& api, HRASCONN handle, DWORD* state, DWORD size = sizeof(RasConnStatusV400)) {
-  RasConnStatusV400 status = {};
-  status.dwSize = size;
-  DWORD result = api.status(handle, reinterpret_cast<LPRASCONNSTATUSA>(&status));
-  *state = status.rasconnstate;
+DWORD Status(const DialUpApi& api, HRASCONN handle, DWORD* state, DWORD size = RASCONNSTATUS_V400_SIZE) {
+  BYTE status[RASCONNSTATUS_V400_SIZE] = {};
+  SetRecordWord(status, 0, size);
+  DWORD result = api.status(handle, reinterpret_cast<LPRASCONNSTATUSA>(status));
+  *state = RecordWord(status, RASCONNSTATUS_V400_STATE_OFFSET);
   return result;
 }
 
@@ -139,15 +143,23 @@ TEST_F(DoublesTest, QueryCountsEachWrongArgument) {
   DWORD length = sizeof(word);
   wininet.query(reinterpret_cast<HINTERNET>(1), INTERNET_OPTION_CONNECTED_STATE, &word, &length);
   EXPECT_EQ(state->wininet.violationKinds, VIOLATION_HANDLE);
-  length = 8;
+  length = 2;
   EXPECT_FALSE(wininet.query(nullptr, INTERNET_OPTION_CONNECTED_STATE, &word, &length));
-  word = 5;
   length = sizeof(word);
-  wininet.query(nullptr, INTERNET_OPTION_CONNECTED_STATE, &word, &length);
   EXPECT_FALSE(wininet.query(nullptr, INTERNET_OPTION_CONNECT_TIMEOUT, &word, &length));
-  EXPECT_EQ(state->wininet.violationCount, 4);
-  EXPECT_EQ(state->wininet.violationKinds,
-            VIOLATION_HANDLE | VIOLATION_LENGTH | VIOLATION_NOT_ZEROED | VIOLATION_OPTION);
+  EXPECT_EQ(state->wininet.violationCount, 3);
+  EXPECT_EQ(state->wininet.violationKinds, VIOLATION_HANDLE | VIOLATION_LENGTH | VIOLATION_OPTION);
+}
+
+// A word left in the buffer and a longer buffer are the caller's business: recorded, not refused.
+TEST_F(DoublesTest, QueryRecordsTheLengthAndABufferThatWasNotZeroed) {
+  DWORD words[2] = {5, 0};
+  DWORD length = sizeof(words);
+  EXPECT_TRUE(wininet.query(nullptr, INTERNET_OPTION_CONNECTED_STATE, words, &length));
+  EXPECT_EQ(state->wininet.lastQueryLength, 8);
+  EXPECT_EQ(length, sizeof(DWORD));
+  EXPECT_EQ(state->wininet.unzeroedQueryCount, 1);
+  EXPECT_EQ(state->wininet.violationCount, 0);
 }
 
 TEST_F(DoublesTest, SetStoresTheStateAndRecordsTheRecord) {
@@ -211,17 +223,35 @@ TEST_F(DoublesTest, WaitForWakesWhenADoubleIsCalledOnAnotherThread) {
   EXPECT_FALSE(state.WaitFor([](const DoubleStateBlock& block) { return block.wininet.queryCount == 2; }, 50));
 }
 
-TEST_F(DoublesTest, EnumerationWritesEachHandleAtTheCallersStride) {
+TEST(DialUpRecords, FirstPublishedFormHasTheHandleAtFourOnBothTargets) {
+#ifdef _WIN64
+  EXPECT_EQ(RASCONN_V400_SIZE, 416);
+#else
+  EXPECT_EQ(RASCONN_V400_SIZE, 412);
+#endif
+  EXPECT_EQ(RASCONN_V400_HANDLE_OFFSET, 4);
+  EXPECT_EQ(RASCONN_V400_ENTRY_NAME_OFFSET, RASCONN_V400_HANDLE_OFFSET + static_cast<int>(sizeof(HANDLE)));
+  EXPECT_EQ(RASCONN_V400_DEVICE_TYPE_OFFSET, RASCONN_V400_ENTRY_NAME_OFFSET + RAS_MaxEntryName + 1);
+  EXPECT_EQ(RASCONN_V400_DEVICE_NAME_OFFSET, RASCONN_V400_DEVICE_TYPE_OFFSET + RAS_MaxDeviceType + 1);
+  EXPECT_EQ(RASCONN_V400_SIZE, (RASCONN_V400_DEVICE_NAME_OFFSET + RAS_MaxDeviceName + 1 + 3) / 4 * 4);
+  EXPECT_EQ(RASCONNSTATUS_V400_SIZE, (RASCONNSTATUS_V400_DEVICE_NAME_OFFSET + RAS_MaxDeviceName + 1 + 3) / 4 * 4);
+}
+
+TEST_F(DoublesTest, EnumerationWritesEachHandleAtItsPublishedOffset) {
   state.SetDialUpConnections({RASCS_Connected, RASCS_Disconnected, RASCS_Authenticate});
   Enumeration e = Enumerate(dialUp);
   EXPECT_EQ(e.result, 0u);
   EXPECT_EQ(e.count, 3u);
-  EXPECT_EQ(e.size, 3 * sizeof(RasConnV400));
-  for (DWORD index = 0; index < 3; index++) EXPECT_EQ(e.entries[index].hrasconn, Handle(index));
-  EXPECT_EQ(e.entries[3].hrasconn, nullptr);
+  EXPECT_EQ(e.size, 3u * RASCONN_V400_SIZE);
+  for (DWORD index = 0; index < 3; index++) EXPECT_EQ(e.HandleOf(index), Handle(index));
+  EXPECT_EQ(e.HandleOf(3), nullptr);
+  EXPECT_EQ(RecordWord(e.entries, RASCONN_V400_SIZE), static_cast<DWORD>(RASCONN_V400_SIZE));
+  EXPECT_STREQ(reinterpret_cast<const char*>(e.entries + RASCONN_V400_SIZE + RASCONN_V400_ENTRY_NAME_OFFSET),
+               "Test Connection 2");
   EXPECT_EQ(state->dialUp.enumCount, 1);
-  EXPECT_EQ(state->dialUp.lastEntrySize, static_cast<LONG>(sizeof(RasConnV400)));
-  EXPECT_EQ(state->dialUp.lastBufferSize, static_cast<LONG>(RAS_PROGRAM_ENTRIES * sizeof(RasConnV400)));
+  EXPECT_EQ(state->dialUp.lastEntrySize, RASCONN_V400_SIZE);
+  EXPECT_EQ(state->dialUp.lastBufferSize, static_cast<LONG>(kEntries * RASCONN_V400_SIZE));
+  EXPECT_EQ(state->dialUp.unzeroedRecordCount, 0);
   EXPECT_EQ(state->dialUp.violationCount, 0);
 }
 
@@ -229,14 +259,34 @@ TEST_F(DoublesTest, FiveConnectionsDoNotFitAndTheNeededSizeIsReported) {
   state.SetDialUpConnections({RASCS_Connected, RASCS_Connected, RASCS_Connected, RASCS_Connected, RASCS_Connected});
   Enumeration e = Enumerate(dialUp);
   EXPECT_EQ(e.result, static_cast<DWORD>(ERROR_BUFFER_TOO_SMALL));
-  EXPECT_EQ(e.size, 5 * sizeof(RasConnV400));
-  EXPECT_EQ(e.entries[0].hrasconn, nullptr);
+  EXPECT_EQ(e.size, 5u * RASCONN_V400_SIZE);
+  EXPECT_EQ(e.HandleOf(0), nullptr);
 }
 
-TEST_F(DoublesTest, EnumerationWithTheI686EntrySizeIsRefusedOnThisBuild) {
-  Enumeration e = Enumerate(dialUp, 412);
-  EXPECT_EQ(e.result, static_cast<DWORD>(ERROR_INVALID_SIZE));
-  EXPECT_EQ(state->dialUp.violationKinds, VIOLATION_ENTRY_SIZE);
+// Entry sizes that are not the first published form of this target: the other target's, and the
+// 424 bytes of the record laid out with natural alignment (the handle at offset 8 on x86_64).
+TEST_F(DoublesTest, EnumerationWithAnEntrySizeOfAnotherFormIsRefused) {
+  for (DWORD size : {RASCONN_V400_SIZE == 412 ? 416u : 412u, 424u}) {
+    SCOPED_TRACE(size);
+    state.Reset();
+    state.SetDialUpConnections({RASCS_Connected});
+    Enumeration e = Enumerate(dialUp, size);
+    EXPECT_EQ(e.result, static_cast<DWORD>(ERROR_INVALID_SIZE));
+    EXPECT_EQ(e.count, 0u);
+    EXPECT_EQ(e.HandleOf(0), nullptr);
+    EXPECT_EQ(state->dialUp.lastEntrySize, static_cast<LONG>(size));
+    EXPECT_EQ(state->dialUp.violationKinds, VIOLATION_ENTRY_SIZE);
+  }
+}
+
+TEST_F(DoublesTest, EnumerationRecordsABufferThatWasNotZeroed) {
+  Enumeration e = {};
+  SetRecordWord(e.entries, 0, RASCONN_V400_SIZE);
+  SetRasConnHandle(e.entries, Handle(7));
+  e.size = sizeof(e.entries);
+  EXPECT_EQ(dialUp.enumerate(reinterpret_cast<LPRASCONNA>(e.entries), &e.size, &e.count), 0u);
+  EXPECT_EQ(state->dialUp.unzeroedRecordCount, 1);
+  EXPECT_EQ(state->dialUp.violationCount, 0);
 }
 
 TEST_F(DoublesTest, EnumerationCanBeMadeToFail) {

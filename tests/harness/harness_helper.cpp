@@ -92,8 +92,8 @@ static int CountDialUp() {
   RasEnumConnectionsAProc enumerate =
       reinterpret_cast<RasEnumConnectionsAProc>(reinterpret_cast<void (*)()>(GetProcAddress(library, "RasEnumConnectionsA")));
   if (!enumerate) return ENTRY_MISSING;
-  RasConnV400 entries[RAS_PROGRAM_ENTRIES] = {};
-  entries[0].dwSize = sizeof(RasConnV400);
+  BYTE entries[4 * RASCONN_V400_SIZE] = {};
+  SetRecordWord(entries, 0, RASCONN_V400_SIZE);
   DWORD size = sizeof(entries);
   DWORD count = 0;
   if (enumerate(reinterpret_cast<LPRASCONNA>(entries), &size, &count) != 0) return CALL_FAILED;

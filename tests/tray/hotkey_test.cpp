@@ -8,6 +8,7 @@
 #include "harness.h"
 #include "hotkey.h"
 #include "startup.h"
+#include "window.h"
 
 using namespace harness;
 
@@ -172,6 +173,28 @@ TEST_F(SetHotKeyTest, ValueDifferingOnlyInExtendedFlagRegistersAgain) {
   EXPECT_TRUE(Held(CTRL_ALT, 'T'));
   SetHotKey(CTRL_ALT_T);
   EXPECT_TRUE(Held(CTRL_ALT, 'T'));
+}
+
+TEST_F(SetHotKeyTest, UpdateWithUnchangedSettingsMakesNoSystemCall) {
+  settings.options = OPT_HOTKEY;
+  settings.hotKey = CTRL_ALT_T;
+  UpdateHotKey();
+  ASSERT_TRUE(UnregisterHotKey(window, 0));  // behind the program's back
+  UpdateHotKey();
+  EXPECT_FALSE(Held(CTRL_ALT, 'T')) << "the same key was released and registered again";
+}
+
+// WM_DESTROY itself lets the key go: the window still exists when it is handled, and the system
+// frees a destroyed window's keys only afterwards.
+TEST_F(SetHotKeyTest, DestroyMessageReleasesTheKeyBeforeTheWindowIsGone) {
+  SetHotKey(CTRL_ALT_T);
+  ASSERT_TRUE(Held(CTRL_ALT, 'T'));
+  EXPECT_EQ(MainWndProc(window, WM_DESTROY, 0, 0), 0);
+  MSG quit;
+  EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no quit message posted";
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(Held(CTRL_ALT, 'T'));
+  EXPECT_FALSE(UnregisterHotKey(window, 0));
 }
 
 TEST_F(SetHotKeyTest, UpdateRegistersTheKeyWhenTheOptionIsSet) {

@@ -1,7 +1,7 @@
-// A CVConfig.dll without the entry point CVCInterface, for the tests of a library that lacks it.
-// Staged instead of the real library by the tests of the configuration library binding.
+// A library named CVConfig.dll that exports one function, and not CVCInterface.
+// Staged instead of the real library by the tests of a library without its entry point.
 #include <windows.h>
 
-extern "C" DWORD WINAPI CVCVersion(void) {
-  return 0x00010002;
+extern "C" DWORD WINAPI NotTheEntryPoint(void) {
+  return 0;
 }
