@@ -24,8 +24,7 @@ run_tests() {
   shift
   (
     trap test_env_stop EXIT
-    test_env_start "$build"
-    ctest --test-dir "$build" --output-on-failure "$@"
+    test_env_start "$build" && ctest --test-dir "$build" --output-on-failure "$@"
   ) 2>&1 | tee "$build/test.log"
 }
 
