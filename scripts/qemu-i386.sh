@@ -32,10 +32,10 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# True when the emulator is there and is qemu 10 or later.
+# emulator_fit <file>: true when the file is there and is qemu-i386 10 or later.
 emulator_fit() {
   local version
-  version=$("$emulator" --version 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9]*\)\..*/\1/p')
+  version=$("$1" --version 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9]*\)\..*/\1/p')
   [ -n "$version" ] && [ "$version" -ge 10 ]
 }
 
@@ -68,17 +68,23 @@ fetch_emulator() {
   rm -rf "$apt" "$work/extract"
 }
 
+# True when i386 ELF files already go, enabled and with flag F, to this emulator or to another
+# fit one (say, of another checkout, whose runs a new registration would disturb).
+registered_fit() {
+  local entry=$binfmt/qemu-i386 interpreter
+  [ -e "$entry" ] && grep -qx enabled "$entry" && grep -qx "flags: F" "$entry" || return 1
+  interpreter=$(sed -n 's/^interpreter //p' "$entry")
+  [ "$interpreter" = "$emulator" ] || emulator_fit "$interpreter"
+}
+
 # Registers the emulator (flag F: the kernel opens it now, so it serves every mount namespace),
-# replacing a registration of another emulator; an equal one is left as it is.
+# replacing a registration of an unfit emulator such as Debian 12's qemu 7.2.
 register_emulator() {
   if [ ! -e "$binfmt/register" ]; then
     as_root mount -t binfmt_misc binfmt_misc "$binfmt" ||
       die "cannot mount binfmt_misc on $binfmt; 32-bit Wine cannot run on this machine"
   fi
-  if [ -e "$binfmt/qemu-i386" ] && grep -qx enabled "$binfmt/qemu-i386" &&
-     grep -qx "interpreter $emulator" "$binfmt/qemu-i386" && grep -qx "flags: F" "$binfmt/qemu-i386"; then
-    return 0
-  fi
+  registered_fit && return 0
   if [ -e "$binfmt/qemu-i386" ]; then
     echo -1 | as_root tee "$binfmt/qemu-i386" >/dev/null
   fi
@@ -88,10 +94,10 @@ register_emulator() {
 }
 
 mkdir -p "$work"
-if emulator_fit; then
+if emulator_fit "$emulator"; then
   log "reusing $("$emulator" --version | head -1) in $work"
 else
   fetch_emulator
-  emulator_fit || die "$emulator is not qemu 10 or later"
+  emulator_fit "$emulator" || die "$emulator is not qemu 10 or later"
 fi
 register_emulator
