@@ -84,7 +84,10 @@ register_emulator() {
     as_root mount -t binfmt_misc binfmt_misc "$binfmt" ||
       die "cannot mount binfmt_misc on $binfmt; 32-bit Wine cannot run on this machine"
   fi
-  registered_fit && return 0
+  if registered_fit; then
+    log "i386 ELF files go to $(sed -n 's/^interpreter //p' "$binfmt/qemu-i386") already"
+    return 0
+  fi
   if [ -e "$binfmt/qemu-i386" ]; then
     echo -1 | as_root tee "$binfmt/qemu-i386" >/dev/null
   fi
