@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Benchmark of what Corvalent costs while nothing happens, measured over its own one-second timer.
-# Run after a test build (target idle_bench): scripts/bench-idle.sh [x86_64-build-dir] [seconds-off] [seconds-on]
+# Run after a test build (target idle_bench): scripts/bench-idle.sh [x86_64|i686] [seconds-off] [seconds-on]
 #
 # (a) AutoSwitch off, per idle second: WinInet state queries, shell calls, heap allocations (goal 1, 0, 0).
 # (b) AutoSwitch and Aggressive Offline on, online and connected, one minute: state queries, connection
@@ -11,7 +11,8 @@
 # process between the window marks that tests/bench/idle_bench.cpp writes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/x86_64}" && pwd)
+arch=${1:-x86_64}
+build=$root/build/$arch
 seconds_off=${2:-10}
 seconds_on=${3:-60}
 bench=$build/tests/idle_bench.exe
@@ -20,11 +21,12 @@ bench=$build/tests/idle_bench.exe
 source "$root/scripts/test-env.sh"
 work=$(mktemp -d)
 trap 'test_env_stop; rm -rf "$work"' EXIT
+[ "$arch" != i686 ] || "$root/scripts/qemu-i386.sh"
 test_env_start "$build"
 
 # run <off|on> <seconds>: the bench's figures in $work/<mode>.out, Wine's heap trace in $work/<mode>.err.
 run() {
-  (cd "$build/tests" && WINEDEBUG=+pid,trace+heap "$TEST_ENV_WINE" "$bench" "$1" "$2" \
+  (cd "$build/tests" && WINEDEBUG=+pid,trace+heap "$(test_env_loader "$arch")" "$bench" "$1" "$2" \
     >"$work/$1.out" 2>"$work/$1.err") || { echo "idle_bench $1 failed:" >&2; grep idle_bench "$work/$1.err" >&2; exit 1; }
 }
 

@@ -2,7 +2,7 @@
 # Benchmark of what Corvalent costs to start, to end and to keep, against a minimal tray program
 # (tests/bench/minimal_tray.cpp: one window and one icon). Wine's own start cost is in both figures,
 # so the ratio is the figure to read. Run after a test build (target resident_bench):
-#   scripts/bench-resident.sh [x86_64-build-dir] [runs] [idle-seconds]
+#   scripts/bench-resident.sh [x86_64|i686] [runs] [idle-seconds]
 #
 # start: from CreateProcess to the NIM_ADD reaching the recording notification area (median of runs).
 # exit:  from starting a second copy with "exit" to the end of the first copy (median of runs).
@@ -10,7 +10,8 @@
 #         Private_Clean + Private_Dirty) of both programs after idling side by side.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/x86_64}" && pwd)
+arch=${1:-x86_64}
+build=$root/build/$arch
 runs=${2:-15}
 seconds=${3:-60}
 bench=$build/tests/resident_bench.exe
@@ -19,9 +20,10 @@ bench=$build/tests/resident_bench.exe
 source "$root/scripts/test-env.sh"
 work=$(mktemp -d)
 trap 'test_env_stop; rm -rf "$work"' EXIT
+[ "$arch" != i686 ] || "$root/scripts/qemu-i386.sh"
 test_env_start "$build"
 
-(cd "$build/tests" && "$TEST_ENV_WINE" "$bench" "$runs" "$seconds" >"$work/out" 2>"$work/err") ||
+(cd "$build/tests" && "$(test_env_loader "$arch")" "$bench" "$runs" "$seconds" >"$work/out" 2>"$work/err") ||
   { echo "resident_bench failed:" >&2; cat "$work/err" >&2; exit 1; }
 
 awk '

@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Builds both architectures: build/i686 (the deliverables) and build/x86_64 (with the tests
-# when given "tests"). Called by scripts/run.sh and scripts/test.sh.
+# Builds both architectures: build/i686 (the deliverables) and build/x86_64; with "tests", also the
+# test programs of the architectures named after it (both when none is named).
+#   scripts/build.sh [tests [i686|x86_64]...]        called by scripts/run.sh and scripts/test.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
+tested=()
+if [ "${1:-}" = tests ]; then
+  shift
+  tested=(i686 x86_64)
+  [ $# -gt 0 ] && tested=("$@")
+fi
 
 configure_and_build() {
   local arch=$1; shift
@@ -11,9 +18,10 @@ configure_and_build() {
   cmake --build "$root/build/$arch" -j"$jobs"
 }
 
-configure_and_build i686
-if [ "${1:-}" = tests ]; then
-  configure_and_build x86_64 -DCORVALENT_TESTS=ON
-else
-  configure_and_build x86_64
-fi
+for arch in i686 x86_64; do
+  if [[ " ${tested[*]} " == *" $arch "* ]]; then
+    configure_and_build "$arch" -DCORVALENT_TESTS=ON
+  else
+    configure_and_build "$arch"
+  fi
+done

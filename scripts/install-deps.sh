@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when any is missing.
-# Called by scripts/run.sh and scripts/test.sh.
+# Installs the Debian packages the build and the tests need, when any is missing; with "i686" also
+# the i386 architecture and the 32-bit Wine loader. Called by scripts/run.sh and scripts/test.sh.
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake googletest python3 nsis)
 packages+=(trayer x11vnc x11-apps x11-utils x11-xserver-utils)  # scripts/run.sh: tray, VNC, xwd, xwininfo, xrefresh
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+if [ "${1:-}" = i686 ]; then
+  packages+=(wine32:i386)
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -12,7 +18,6 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+  --no-install-recommends "${missing[@]}" >/dev/null

@@ -7,11 +7,18 @@
 #   ctest --test-dir build/x86_64 --output-on-failure
 #
 # CORVALENT_REUSE_PREFIX=1 keeps an existing prefix of the build dir instead of booting a fresh one.
+# The prefix is a win64 one for both builds; i686 programs in it run under the 32-bit loader
+# (test_env_loader i686), which needs scripts/qemu-i386.sh to have run.
 
 TEST_ENV_WINE=/usr/lib/wine/wine64
 TEST_ENV_WINESERVER=/usr/lib/wine/wineserver64
 TEST_ENV_XVFB_PID=
 TEST_ENV_SERVER_STARTED=
+
+# test_env_loader <arch>: the Wine loader of that build's programs, as its toolchain file gives it to ctest.
+test_env_loader() {
+  sed -n 's/^set(MINGW_WINE_LOADER \(.*\))$/\1/p' "$(dirname "${BASH_SOURCE[0]}")/../cmake/toolchain-$1.cmake"
+}
 
 test_env_log() {
   echo "test-env: $*" >&2

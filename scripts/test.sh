@@ -1,12 +1,46 @@
 #!/usr/bin/env bash
-# The README's second command: installs what is missing, builds both architectures and
-# runs every test under Wine in a fresh prefix, its own Xvfb and one wineserver.
+# The README's second command: installs what is missing, builds both architectures with the tests
+# and runs every test under Wine, the x86_64 build first, then the i686 build (the 32-bit Wine
+# loader under qemu, see scripts/qemu-i386.sh), each with its own Xvfb, fresh prefix and wineserver.
+#   scripts/test.sh [x86_64|i686] [ctest arguments...]   one architecture alone; the rest goes to ctest
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" tests
+architectures=(x86_64 i686)
+case "${1:-}" in
+  x86_64 | i686) architectures=("$1"); shift ;;
+esac
+with_i686=
+[[ " ${architectures[*]} " == *" i686 "* ]] && with_i686=i686
+
+"$root/scripts/install-deps.sh" $with_i686
+[ -z "$with_i686" ] || "$root/scripts/qemu-i386.sh"
+"$root/scripts/build.sh" tests "${architectures[@]}"
 
 source "$root/scripts/test-env.sh"
-trap test_env_stop EXIT
-test_env_start "$root/build/x86_64"
-ctest --test-dir "$root/build/x86_64" --output-on-failure "$@"
+
+# run_tests <arch> [ctest arguments...]: the build's whole test run in an environment of its own.
+run_tests() {
+  local arch=$1 build=$root/build/$1
+  shift
+  (
+    trap test_env_stop EXIT
+    test_env_start "$build" && ctest --test-dir "$build" --output-on-failure "$@"
+  ) 2>&1 | tee "$build/test.log"
+}
+
+summaries=()
+failed=0
+for arch in "${architectures[@]}"; do
+  echo "==== $arch ===="
+  start=$(date +%s)
+  status=0
+  run_tests "$arch" "$@" || status=$?
+  verdict=PASS
+  [ $status -eq 0 ] || { verdict=FAIL; failed=1; }
+  result=$(grep -E '^[0-9]+% tests passed' "$root/build/$arch/test.log" | tail -1 || true)
+  summaries+=("$verdict $arch: ${result:-no test result, see build/$arch/test.log}; $(( $(date +%s) - start )) s")
+done
+
+echo "==== summary ===="
+printf '%s\n' "${summaries[@]}"
+exit $failed

@@ -200,7 +200,7 @@ struct SavedValue {
 
 struct DialogRun {
   LONG result = -1;
-  bool appeared = false;        // the dialog was found and its modal loop ran
+  bool appeared = false;        // the dialog was shown, so its modal loop ran
   bool closedByItself = false;  // CVCInterface returned after the driver's actions without help
 };
 
@@ -238,12 +238,10 @@ class DialogTest : public ::testing::Test {
         library ? reinterpret_cast<CVCInterfaceProc>(GetProcAddress(library, "CVCInterface")) : nullptr;
     HANDLE returned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread driver([&] {
-      HWND dialog = harness::WaitForTopWindow(GetCurrentProcessId(), L"#32770", title, kWaitMs, returned);
+      HWND dialog = harness::WaitForShownDialog(GetCurrentProcessId(), title, kWaitMs, returned);
       if (!dialog) return;
-      if (Drain(dialog)) {
-        run.appeared = true;
-        drive(dialog);
-      }
+      run.appeared = true;
+      drive(dialog);
       run.closedByItself = WaitForSingleObject(returned, kWaitMs) == WAIT_OBJECT_0;
       if (!run.closedByItself) PostMessageW(dialog, WM_CLOSE, 0, 0);
     });

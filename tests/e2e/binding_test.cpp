@@ -196,10 +196,10 @@ TEST_F(BindingTest, LibraryWithoutEntryIsReportedAndUnloadedAgain) {
 
 class AboutOpenTest : public BindingTest {
  protected:
-  // Opens the About box of the running program and waits for it.
+  // Opens the About box of the running program and waits until it is shown.
   HWND OpenAbout(Program* program) {
     if (!program->Post(Command(IDM_ABOUT))) return nullptr;
-    return WaitForTopWindow(program->ProcessId(), L"#32770", L"About Corvalent", kWaitMs, program->Process());
+    return WaitForShownDialog(program->ProcessId(), L"About Corvalent", kWaitMs, program->Process());
   }
 };
 
@@ -324,12 +324,12 @@ class OptionsOpenTest : public BindingTest {
     ASSERT_TRUE(stage.Ready());
     Start(&program);
     ASSERT_TRUE(WaitForTray(&program));
-    ASSERT_TRUE(HotKeyHeld(MOD_CONTROL | MOD_ALT, 'T')) << "the stored hot key was not registered";
     ASSERT_TRUE(program.Post(Command(IDM_OPTIONS)));
-    dialog = WaitForTopWindow(program.ProcessId(), L"#32770", L"Corvalent Options", kWaitMs, program.Process());
-    ASSERT_TRUE(dialog);
     // Shown once its controls are made and set from the record.
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, program.Process()));
+    dialog = WaitForShownDialog(program.ProcessId(), L"Corvalent Options", kWaitMs, program.Process());
+    ASSERT_TRUE(dialog);
+    // A posted command is handled only in the message loop, which starts after the hot key's registration.
+    ASSERT_TRUE(HotKeyHeld(MOD_CONTROL | MOD_ALT, 'T')) << "the stored hot key was not registered";
     HWND box = GetDlgItem(dialog, OPTIONS_AUTOSWITCH_BOX);
     ASSERT_TRUE(box);
     SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);

@@ -2,11 +2,7 @@
 // Used by Program (the main window), BoxWatcher (message boxes) and tests (the library's dialogs).
 #include "harness.h"
 
-#include "wait.h"
-
 namespace harness {
-
-static const DWORD POLL_MS = 20;
 
 std::wstring WindowText(HWND window) {
   wchar_t text[1024];
@@ -71,19 +67,21 @@ HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* tit
 
 HWND WaitForTopWindow(DWORD processId, const wchar_t* className, const wchar_t* title, DWORD timeoutMs,
                       HANDLE stopWhenSignalled) {
-  ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  for (;;) {
-    HWND window = FindTopWindow(processId, className, title);
-    if (window) return window;
-    ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return nullptr;
-    DWORD step = static_cast<DWORD>(deadline - now < POLL_MS ? deadline - now : POLL_MS);
-    // No event exists for a window of another process appearing: look again every POLL_MS,
-    // and stop at once when the caller's handle (say, the process) is signalled.
-    if (WaitPumpingSent(stopWhenSignalled, step) == WAIT_OBJECT_0) {
-      return FindTopWindow(processId, className, title);
-    }
-  }
+  HWND window = nullptr;
+  WaitUntil([&] { return (window = FindTopWindow(processId, className, title)) != nullptr; }, stopWhenSignalled,
+            timeoutMs);
+  return window;
+}
+
+HWND WaitForShownDialog(DWORD processId, const wchar_t* title, DWORD timeoutMs, HANDLE stopWhenSignalled) {
+  HWND dialog = nullptr;
+  bool shown = WaitUntil(
+      [&] {
+        dialog = FindTopWindow(processId, L"#32770", title);
+        return dialog && IsWindowVisible(dialog);
+      },
+      stopWhenSignalled, timeoutMs);
+  return shown ? dialog : nullptr;
 }
 
 }  // namespace harness

@@ -165,11 +165,16 @@ class Program {
 };
 
 // ---- find_window.cpp: top-level (and message-only) windows by process, class and title.
-// processId 0, a null className or a null title match any. Polls every 20 ms; gives up at the
-// timeout or as soon as stopWhenSignalled (for example a process handle) is signalled.
+// processId 0, a null className or a null title match any. Polls every 20 ms (WaitUntil); gives up
+// at the timeout or as soon as stopWhenSignalled (for example a process handle) is signalled.
 HWND FindTopWindow(DWORD processId, const wchar_t* className, const wchar_t* title);
 HWND WaitForTopWindow(DWORD processId, const wchar_t* className, const wchar_t* title,
                       DWORD timeoutMs = kWaitMs, HANDLE stopWhenSignalled = nullptr);
+// The dialog box ("#32770") with that title once it is shown. A dialog box exists, hidden, before
+// its modal loop runs and shows it when its queue first runs empty; drive it only from then on,
+// since what reaches it earlier can be handled before it has focus or be taken for a closed box.
+HWND WaitForShownDialog(DWORD processId, const wchar_t* title, DWORD timeoutMs = kWaitMs,
+                        HANDLE stopWhenSignalled = nullptr);
 std::vector<HWND> TopWindows(DWORD processId, const wchar_t* className);
 std::wstring WindowText(HWND window);
 std::wstring WindowClass(HWND window);

@@ -216,4 +216,15 @@ TEST(TopWindowSearch, FindsAWindowByProcessClassAndTitle) {
   DestroyWindow(window);
 }
 
+TEST(TopWindowSearch, DialogCountsOnlyOnceShown) {
+  HWND dialog = CreateWindowExW(0, L"#32770", L"Shown later", WS_POPUP | WS_CAPTION, 0, 0, 100, 50, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(WaitForShownDialog(GetCurrentProcessId(), L"Shown later", 100), nullptr) << "found while hidden";
+  ShowWindow(dialog, SW_SHOWNOACTIVATE);
+  EXPECT_EQ(WaitForShownDialog(GetCurrentProcessId(), L"Shown later"), dialog);
+  EXPECT_EQ(WaitForShownDialog(GetCurrentProcessId() + 4, L"Shown later", 100), nullptr);
+  DestroyWindow(dialog);
+}
+
 }  // namespace
