@@ -3,6 +3,8 @@
 # (tests/bench/minimal_tray.cpp: one window and one icon). Wine's own start cost is in both figures,
 # so the ratio is the figure to read. Run after a test build (target resident_bench):
 #   scripts/bench-resident.sh [x86_64|i686] [runs] [idle-seconds]
+# Under qemu (i686) both programs carry the emulator's own time and memory (private bytes about
+# five times the x86_64 figure): read the ratio there.
 #
 # start: from CreateProcess to the NIM_ADD reaching the recording notification area (median of runs).
 # exit:  from starting a second copy with "exit" to the end of the first copy (median of runs).
