@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's second command: installs what is missing, builds both architectures with the tests
 # and runs every test under Wine, the x86_64 build first, then the i686 build (the 32-bit Wine
-# loader under qemu, see scripts/qemu-i386.sh), each with its own Xvfb, fresh prefix and wineserver.
+# loader under qemu, see scripts/qemu-i386.sh), each with its own Xvfb, fresh prefix and wineserver;
+# then the README's run command itself (scripts/check-run.sh).
 #   scripts/test.sh [x86_64|i686] [ctest arguments...]   one architecture alone; the rest goes to ctest
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,6 +41,16 @@ for arch in "${architectures[@]}"; do
   result=$(grep -E '^[0-9]+% tests passed' "$root/build/$arch/test.log" | tail -1 || true)
   summaries+=("$verdict $arch: ${result:-no test result, see build/$arch/test.log}; $(( $(date +%s) - start )) s")
 done
+
+# The README's run command (x86_64): the icon docked in a real tray, a click on it, the end of the
+# run. Part of the whole run only, not of a run narrowed with ctest arguments.
+if [ $# -eq 0 ] && [[ " ${architectures[*]} " == *" x86_64 "* ]]; then
+  echo "==== run command ===="
+  start=$(date +%s)
+  verdict=PASS
+  "$root/scripts/check-run.sh" 2>&1 | tee "$root/build/check-run.log" || { verdict=FAIL; failed=1; }
+  summaries+=("$verdict run command: scripts/check-run.sh; $(( $(date +%s) - start )) s")
+fi
 
 echo "==== summary ===="
 printf '%s\n' "${summaries[@]}"
