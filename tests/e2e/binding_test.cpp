@@ -71,10 +71,6 @@ bool HotKeyHeld(UINT modifiers, UINT virtualKey) {
   return held;
 }
 
-bool IsModify(const TrayRecord& record) {
-  return record.message == NIM_MODIFY;
-}
-
 class BindingTest : public ::testing::Test {
  protected:
   void SetUp() override {

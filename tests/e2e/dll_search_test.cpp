@@ -29,10 +29,6 @@ void PrintTo(Plant plant, std::ostream* out) {
   *out << names[static_cast<int>(plant)];
 }
 
-bool IsModify(const TrayRecord& record) {
-  return record.message == NIM_MODIFY;
-}
-
 std::wstring SystemFolder() {
   wchar_t folder[MAX_PATH];
   UINT length = GetSystemDirectoryW(folder, MAX_PATH);

@@ -32,10 +32,6 @@ bool WriteSettings(const Settings& record) {
   return harness::WriteSettingsKey(record.options, record.startupMode, record.hotKey, record.delay);
 }
 
-bool IsModify(const TrayRecord& record) {
-  return record.message == NIM_MODIFY;
-}
-
 class HotKeyTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -26,10 +26,6 @@ const UINT_PTR TIMER_POLL = 101;
 const WORD CONNECTED_OFFLINE_PICTURE = 106;
 const WORD CONNECTED_ONLINE_PICTURE = 104;
 
-bool IsModify(const TrayRecord& record) {
-  return record.message == NIM_MODIFY;
-}
-
 class OptionsTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -63,10 +63,6 @@ std::string Narrow(const std::wstring& text) {
   return narrow;
 }
 
-bool IsModify(const TrayRecord& record) {
-  return record.message == NIM_MODIFY;
-}
-
 class TrayTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -210,6 +210,7 @@ struct TrayRecord {
   IconPicture icon;          // empty when the call carried no icon
 };
 void PrintTo(const TrayRecord& record, std::ostream* out);
+bool IsModify(const TrayRecord& record);  // a NIM_MODIFY, the redraw of the icon
 
 // Owns a hidden top-level "Shell_TrayWnd" window on its own thread; Wine's Shell_NotifyIcon of
 // every process then talks to it. Create it after the test's program could need it; destroy it

@@ -57,6 +57,10 @@ static IconPicture IconOf(const BYTE* data, DWORD size) {
   return icon;
 }
 
+bool IsModify(const TrayRecord& record) {
+  return record.message == NIM_MODIFY;
+}
+
 void PrintTo(const TrayRecord& record, std::ostream* out) {
   *out << "{NIM " << record.message << ", hWnd " << record.window << ", uID " << record.id << ", uFlags "
        << record.flags << ", uCallbackMessage " << record.callbackMessage << ", tip \"";
