@@ -215,7 +215,7 @@ class ShortcutTest : public ::testing::Test {
     std::thread driver([&] {
       if (operation != CFG_OPTIONS) return;
       HWND dialog =
-          harness::WaitForTopWindow(GetCurrentProcessId(), L"#32770", L"Corvalent Options", kWaitMs, returned);
+          harness::WaitForShownDialog(GetCurrentProcessId(), L"Corvalent Options", kWaitMs, returned);
       if (!dialog) return;
       dialogSeen_ = dialog;
       PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_OK, BN_CLICKED),
@@ -587,7 +587,7 @@ TEST_F(ShortcutTest, OkInTheProgramStartedFromAnotherFolderPointsTheShortcutTher
     ASSERT_TRUE(stage.Ready());
     harness::Program program(stage);
     ASSERT_TRUE(program.Start(L"options"));
-    HWND dialog = harness::WaitForTopWindow(program.ProcessId(), L"#32770", L"Corvalent Options", kWaitMs,
+    HWND dialog = harness::WaitForShownDialog(program.ProcessId(), L"Corvalent Options", kWaitMs,
                                             program.Process());
     ASSERT_TRUE(dialog) << "no Options dialog";
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_OK, BN_CLICKED),

@@ -328,7 +328,7 @@ TEST_F(AutoSwitchTest, WithoutDialUpAutoSwitchStillFollowsAndAggressiveOfflineIs
 
   size_t redraws = tray_.Count();
   ASSERT_TRUE(program_->Post(harness::Command(MENU_OPTIONS)));
-  HWND dialog = harness::WaitForTopWindow(program_->ProcessId(), L"#32770", L"Corvalent Options");
+  HWND dialog = harness::WaitForShownDialog(program_->ProcessId(), L"Corvalent Options");
   ASSERT_NE(dialog, nullptr);
   // The dialog exists before its controls do; DialogBox shows it once they are set up.
   ASSERT_TRUE(harness::WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }));

@@ -81,7 +81,7 @@ class HotKeyTest : public ::testing::Test {
   HWND OpenOptions(Program* program) {
     if (!program->Post(Command(IDM_OPTIONS))) return nullptr;
     HWND dialog =
-        WaitForTopWindow(program->ProcessId(), L"#32770", L"Corvalent Options", kWaitMs, program->Process());
+        WaitForShownDialog(program->ProcessId(), L"Corvalent Options", kWaitMs, program->Process());
     if (!dialog || !WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, program->Process())) return nullptr;
     return dialog;
   }

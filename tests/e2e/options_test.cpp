@@ -57,7 +57,7 @@ class OptionsTest : public ::testing::Test {
   }
 
   HWND WaitForOptions() {
-    HWND dialog = WaitForTopWindow(program.ProcessId(), L"#32770", L"Corvalent Options", kWaitMs, program.Process());
+    HWND dialog = WaitForShownDialog(program.ProcessId(), L"Corvalent Options", kWaitMs, program.Process());
     if (!dialog || !WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, program.Process())) return nullptr;
     return dialog;
   }

@@ -68,7 +68,7 @@ class RequestsTest : public ::testing::Test {
 };
 
 HWND WaitForDialog(const Program& program, const wchar_t* title) {
-  HWND dialog = WaitForTopWindow(program.ProcessId(), L"#32770", title, kWaitMs, program.Process());
+  HWND dialog = WaitForShownDialog(program.ProcessId(), title, kWaitMs, program.Process());
   if (dialog && !WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, program.Process())) return nullptr;
   return dialog;
 }

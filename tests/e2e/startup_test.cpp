@@ -89,7 +89,7 @@ class Startup : public ::testing::Test {
   }
 
   static HWND WaitForOptionsDialog(const harness::Program& program) {
-    return harness::WaitForTopWindow(program.ProcessId(), L"#32770", kOptionsTitle, harness::kWaitMs,
+    return harness::WaitForShownDialog(program.ProcessId(), kOptionsTitle, harness::kWaitMs,
                                      program.Process());
   }
 
