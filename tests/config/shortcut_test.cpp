@@ -166,6 +166,14 @@ bool WriteJunk(const std::wstring& path) {
 
 class ShortcutTest : public ::testing::Test {
  protected:
+  // The root of the current drive is then the prefix's own C:, never the machine's root that Z: is,
+  // which another test run on the same machine may use at the same time.
+  static void SetUpTestSuite() {
+    wchar_t windows[MAX_PATH];
+    ASSERT_TRUE(GetWindowsDirectoryW(windows, MAX_PATH));
+    ASSERT_TRUE(SetCurrentDirectoryW(windows));
+  }
+
   void SetUp() override {
     libraryPath_ = harness::JoinPath(harness::BinFolder(), L"CVConfig.dll");
     ASSERT_TRUE(harness::FileExists(libraryPath_)) << "missing library";
