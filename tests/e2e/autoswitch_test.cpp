@@ -18,7 +18,6 @@ using harness::TrayRecord;
 
 namespace {
 
-const wchar_t SETTINGS_KEY[] = L"Software\\Bramlow Software\\Corvalent";
 
 // The program's own ids that these tests use.
 const UINT_PTR POLL_TIMER = 101;
@@ -48,17 +47,6 @@ void DeleteSettings() {
 
 bool WriteSettings(DWORD options) {
   return harness::WriteSettingsKey(options);
-}
-
-std::optional<DWORD> ReadStoredOptions() {
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (RegGetValueW(HKEY_CURRENT_USER, SETTINGS_KEY, L"Options", RRF_RT_REG_BINARY, nullptr, &value, &size) !=
-          ERROR_SUCCESS ||
-      size != sizeof(value)) {
-    return std::nullopt;
-  }
-  return value;
 }
 
 class AutoSwitchTest : public ::testing::Test {
@@ -340,7 +328,7 @@ TEST_F(AutoSwitchTest, WithoutDialUpAutoSwitchStillFollowsAndAggressiveOfflineIs
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, OPTIONS_CANCEL_BUTTON)));
   // The refresh after the dialog comes after the library has saved the settings.
   ASSERT_TRUE(tray_.WaitForCount(redraws + 1));
-  std::optional<DWORD> stored = ReadStoredOptions();
+  std::optional<DWORD> stored = harness::ReadSettingsWord(L"Options");
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(*stored & NO_DIALUP, NO_DIALUP);
   EXPECT_EQ(*stored & AGGRESSIVE_OFFLINE, 0u);

@@ -19,7 +19,6 @@ using namespace harness;
 
 namespace {
 
-const wchar_t kKeyPath[] = L"Software\\Bramlow Software\\Corvalent";
 const wchar_t kShellFoldersPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders";
 const wchar_t kMissingLibraryTitle[] = L"Missing Corvalent DLL file";
 const wchar_t kMissingLibraryText[] = L"Couldn't load CVConfig.DLL\n\nPlease re-install Corvalent.";
@@ -32,16 +31,6 @@ void DeleteSettings() {
 
 bool WriteSettings(const Settings& record) {
   return harness::WriteSettingsKey(record.options, record.startupMode, record.hotKey, record.delay);
-}
-
-std::optional<DWORD> StoredWord(const wchar_t* name) {
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (RegGetValueW(HKEY_CURRENT_USER, kKeyPath, name, RRF_RT_REG_BINARY, nullptr, &value, &size) != ERROR_SUCCESS ||
-      size != sizeof(value)) {
-    return std::nullopt;
-  }
-  return value;
 }
 
 // Whether the process has a module of that file name loaded; nothing when it can't be asked.
@@ -301,7 +290,7 @@ TEST_F(AboutOpenTest, UninstallWhileAboutIsOpenEndsTheBoxThenUninstallsAndEndsTh
   EXPECT_TRUE(program.Send(Message{MSG_UNINSTALL, 0, 0}));
   EXPECT_FALSE(IsWindow(about)) << "the About box outlived the request";
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
-  EXPECT_EQ(StoredWord(L"Options"), std::nullopt) << "the settings key is still there";
+  EXPECT_EQ(ReadSettingsWord(L"Options"), std::nullopt) << "the settings key is still there";
   EXPECT_FALSE(FileExists(startup.Shortcut())) << "the shortcut is still there";
   EXPECT_EQ(boxes->Count(), 0u);
 }
@@ -342,10 +331,10 @@ class OptionsOpenTest : public BindingTest {
 
   // Every stored word as it was before the dialog opened.
   void ExpectSettingsKept() {
-    EXPECT_EQ(StoredWord(L"Options"), std::optional<DWORD>(kStoredSettings.options));
-    EXPECT_EQ(StoredWord(L"Startup Mode"), std::optional<DWORD>(kStoredSettings.startupMode));
-    EXPECT_EQ(StoredWord(L"HotKey"), std::optional<DWORD>(kStoredSettings.hotKey));
-    EXPECT_EQ(StoredWord(L"Delay"), std::optional<DWORD>(kStoredSettings.delay));
+    EXPECT_EQ(ReadSettingsWord(L"Options"), std::optional<DWORD>(kStoredSettings.options));
+    EXPECT_EQ(ReadSettingsWord(L"Startup Mode"), std::optional<DWORD>(kStoredSettings.startupMode));
+    EXPECT_EQ(ReadSettingsWord(L"HotKey"), std::optional<DWORD>(kStoredSettings.hotKey));
+    EXPECT_EQ(ReadSettingsWord(L"Delay"), std::optional<DWORD>(kStoredSettings.delay));
   }
 
   // The icon gone, the hot key free, the dialog ended and no box shown.
@@ -374,7 +363,7 @@ TEST_F(OptionsOpenTest, UninstallFromAnotherCopyEndsTheDialogThenUninstalls) {
   ASSERT_TRUE(startup.Ready());
   StartWithChangedDialog();
   RequestFromSecondCopy(L"uninstall");
-  EXPECT_EQ(StoredWord(L"Options"), std::nullopt) << "the settings key is still there";
+  EXPECT_EQ(ReadSettingsWord(L"Options"), std::nullopt) << "the settings key is still there";
   EXPECT_FALSE(FileExists(startup.Shortcut())) << "the shortcut is still there";
   ExpectEndedCleanly();
 }

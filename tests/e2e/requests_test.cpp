@@ -23,17 +23,6 @@ const int IDC_OPTIONS_OK = 1006;
 const int IDC_AUTOSWITCH_TOOLTIPS = 1008;
 const int IDC_ABOUT_OK = 1019;
 
-const wchar_t kKeyPath[] = L"Software\\Bramlow Software\\Corvalent";
-
-std::optional<DWORD> StoredOptions() {
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (RegGetValueW(HKEY_CURRENT_USER, kKeyPath, L"Options", RRF_RT_REG_BINARY, nullptr, &value, &size) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return value;
-}
 
 class RequestsTest : public ::testing::Test {
  protected:
@@ -200,7 +189,7 @@ TEST_F(RequestsTest, DelayedSettingDuringADialogAppliesTheModeAndClosesOnlyAfter
       ASSERT_TRUE(program.Post(Command(IDM_EXIT)));
       EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
     }
-    EXPECT_EQ(StoredOptions(), std::optional<DWORD>(row.stored)) << "the dialog's edits were lost";
+    EXPECT_EQ(ReadSettingsWord(L"Options"), std::optional<DWORD>(row.stored)) << "the dialog's edits were lost";
     EXPECT_EQ(doubles.WinInet().setCount, 2);
     EXPECT_EQ(boxes->Count(), 0u);
   }

@@ -320,6 +320,9 @@ std::optional<std::vector<BYTE>> WriteRawValue(const wchar_t* keyPath, const cha
 
 // ---- settings_key.cpp: HKCU "Software\Bramlow Software\Corvalent" with its four REG_BINARY words.
 bool WriteSettingsKey(DWORD options, DWORD startupMode = 0, DWORD hotKey = 0, DWORD delay = 8);
+// One stored word (L"Options", L"Startup Mode", L"HotKey", L"Delay"): nothing when the value is
+// missing, not REG_BINARY or not 4 bytes.
+std::optional<DWORD> ReadSettingsWord(const wchar_t* name);
 void DeleteSettingsKey();
 
 }  // namespace harness

@@ -25,6 +25,17 @@ bool WriteSettingsKey(DWORD options, DWORD startupMode, DWORD hotKey, DWORD dela
   return written;
 }
 
+std::optional<DWORD> ReadSettingsWord(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_BINARY, nullptr, &value, &size) !=
+          ERROR_SUCCESS ||
+      size != sizeof(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 void DeleteSettingsKey() {
   RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
 }
