@@ -3,49 +3,49 @@
 #include "library.h"
 #include <shlobj.h>
 
-static char startupFolder[MAX_PATH];
+static WCHAR startupFolder[MAX_PATH];
 
-static const char shortcutName[] = "\\Corvalent.lnk";
+static const WCHAR shortcutName[] = L"\\Corvalent.lnk";
 
-// Refreshes startupFolder from the shell's folder list; a value that is missing,
-// unreadable or too long for a path leaves it as it was.
+// Refreshes startupFolder from the shell's folder list, as wide text, so any folder name works;
+// a value that is missing, unreadable or too long for a path leaves it as it was.
 static void ReadStartupFolder()
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders",
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders",
                       0, KEY_READ, &key) != ERROR_SUCCESS)
         return;
-    char value[MAX_PATH];
+    WCHAR value[MAX_PATH];
     DWORD size = sizeof value;
-    if (RegQueryValueExA(key, "Startup", NULL, NULL, (BYTE *)value, &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExW(key, L"Startup", NULL, NULL, (BYTE *)value, &size) == ERROR_SUCCESS) {
         DWORD length = 0;
-        while (length < size && value[length])
+        while (length < size / sizeof value[0] && value[length])
             length++;
-        if (length < sizeof value) {
-            CopyMemory(startupFolder, value, length);
+        if (length < ARRAYSIZE(value)) {
+            CopyMemory(startupFolder, value, length * sizeof value[0]);
             startupFolder[length] = 0;
         }
     }
     RegCloseKey(key);
 }
 
-static BOOL FormatShortcutPath(char *path, const char *folder)
+static BOOL FormatShortcutPath(WCHAR *path, const WCHAR *folder)
 {
-    if (!*folder || lstrlenA(folder) + sizeof shortcutName > MAX_PATH)
+    if (!*folder || lstrlenW(folder) + ARRAYSIZE(shortcutName) > MAX_PATH)
         return FALSE;
-    wsprintfA(path, "%s%s", folder, shortcutName);
+    wsprintfW(path, L"%s%s", folder, shortcutName);
     return TRUE;
 }
 
 // The shortcut's path in the StartUp folder of the registry, else in the shell's own
 // StartUp folder; FALSE when neither is known or the path would not fit.
-static BOOL GetShortcutPath(char *path)
+static BOOL GetShortcutPath(WCHAR *path)
 {
-    char shellFolder[MAX_PATH];
+    WCHAR shellFolder[MAX_PATH];
     ReadStartupFolder();
     if (FormatShortcutPath(path, startupFolder))
         return TRUE;
-    return SHGetFolderPathA(NULL, CSIDL_STARTUP, NULL, SHGFP_TYPE_CURRENT, shellFolder) == S_OK
+    return SHGetFolderPathW(NULL, CSIDL_STARTUP, NULL, SHGFP_TYPE_CURRENT, shellFolder) == S_OK
         && FormatShortcutPath(path, shellFolder);
 }
 
@@ -58,7 +58,7 @@ static void ReportLinkStep(HRESULT result, const char *text)
     MessageBoxA(NULL, message, "Shortcut Creation Error", MB_ICONWARNING);
 }
 
-static HRESULT SaveLink(IShellLinkA *link, const char *linkPath)
+static HRESULT SaveLink(IShellLinkW *link, const WCHAR *linkPath)
 {
     IPersistFile *file;
     HRESULT result = link->QueryInterface(IID_IPersistFile, (void **)&file);
@@ -66,18 +66,16 @@ static HRESULT SaveLink(IShellLinkA *link, const char *linkPath)
         MessageBoxA(NULL, "Couldn't save the link", "CreateLink", MB_ICONWARNING);
         return result;
     }
-    WCHAR widePath[MAX_PATH] = L"";
-    MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH);
-    result = file->Save(widePath, TRUE);
+    result = file->Save(linkPath, TRUE);
     file->Release();
     return result;
 }
 
-static HRESULT CreateLink(const char *target, const char *linkPath, const char *description, const char *arguments)
+static HRESULT CreateLink(const WCHAR *target, const WCHAR *linkPath, const WCHAR *description, const WCHAR *arguments)
 {
-    IShellLinkA *link;
+    IShellLinkW *link;
     CoInitialize(NULL);
-    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link);
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void **)&link);
     if (FAILED(result)) {
         MessageBoxA(NULL, "Couldn't create IShellLink instance", "CreateLink", MB_ICONWARNING);
     } else {
@@ -94,18 +92,18 @@ static HRESULT CreateLink(const char *target, const char *linkPath, const char *
 
 void CreateStartupShortcut(HWND owner)
 {
-    char target[MAX_PATH];
-    char linkPath[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, target, MAX_PATH);
+    WCHAR target[MAX_PATH];
+    WCHAR linkPath[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, target, MAX_PATH);
     if (length == 0 || length >= MAX_PATH || !GetShortcutPath(linkPath)
-        || FAILED(CreateLink(target, linkPath, "Corvalent Auto Start", "startup")))
+        || FAILED(CreateLink(target, linkPath, L"Corvalent Auto Start", L"startup")))
         MessageBoxA(owner, "Corvalent couldn't create a shortcut to Corvalent\nin the StartUp folder.",
                     "Start Corvalent with Windows", MB_ICONWARNING);
 }
 
 void DeleteStartupShortcut()
 {
-    char linkPath[MAX_PATH];
+    WCHAR linkPath[MAX_PATH];
     if (GetShortcutPath(linkPath))
-        DeleteFileA(linkPath);
+        DeleteFileW(linkPath);
 }

@@ -9,23 +9,23 @@
 int configBusy;
 static int optionsOpen;
 
-static const char libraryFileName[] = "CVConfig.dll";
+static const WCHAR libraryFileName[] = L"CVConfig.dll";
 
-// The library from the program's own folder, by its full path; null when it isn't there
-// or the path doesn't fit.
+// The library from the program's own folder, by its full wide path (any folder name works);
+// null when it isn't there or the path doesn't fit.
 static HMODULE LoadConfigLibrary()
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return NULL;
     DWORD folderLength = length;
-    while (folderLength > 0 && path[folderLength - 1] != '\\')
+    while (folderLength > 0 && path[folderLength - 1] != L'\\')
         folderLength--;
-    if (folderLength == 0 || folderLength + sizeof libraryFileName > MAX_PATH)
+    if (folderLength == 0 || folderLength + ARRAYSIZE(libraryFileName) > MAX_PATH)
         return NULL;
-    lstrcpyA(path + folderLength, libraryFileName);
-    return LoadLibraryA(path);
+    lstrcpyW(path + folderLength, libraryFileName);
+    return LoadLibraryW(path);
 }
 
 LONG CallConfig(LONG operation, Settings *record)
