@@ -91,9 +91,9 @@ bool KeyExists(const wchar_t* key) {
 
 // What a shell link holds, read back through the shell's own link object.
 struct Link {
-  std::string target;
-  std::string arguments;
-  std::string description;
+  std::wstring target;
+  std::wstring arguments;
+  std::wstring description;
   int showCommand = -1;
 };
 
@@ -111,16 +111,19 @@ int SavedShowCommand(const std::wstring& path) {
 std::optional<Link> ReadLink(const std::wstring& path) {
   std::optional<Link> read;
   HRESULT initialised = CoInitialize(nullptr);
-  IShellLinkA* link = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  IShellLinkW* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                  reinterpret_cast<void**>(&link)))) {
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
       if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-        char text[MAX_PATH] = "";
+        wchar_t text[MAX_PATH] = L"";
         Link fields;
-        link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
-        fields.target = text;
+        // The item list, as the shell starts it: Wine keeps the path of the file's link info in the
+        // ANSI code page only.
+        LPITEMIDLIST items = nullptr;
+        if (SUCCEEDED(link->GetIDList(&items)) && items && SHGetPathFromIDListW(items, text)) fields.target = text;
+        CoTaskMemFree(items);
         link->GetArguments(text, MAX_PATH);
         fields.arguments = text;
         link->GetDescription(text, MAX_PATH);
@@ -136,18 +139,18 @@ std::optional<Link> ReadLink(const std::wstring& path) {
   return read;
 }
 
-std::string ThisProgram() {
-  char path[MAX_PATH] = "";
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
+std::wstring ThisProgram() {
+  wchar_t path[MAX_PATH] = L"";
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
   return path;
 }
 
-void ExpectLinkTo(const std::wstring& path, const std::string& target) {
+void ExpectLinkTo(const std::wstring& path, const std::wstring& target) {
   std::optional<Link> link = ReadLink(path);
   ASSERT_TRUE(link) << "no readable shell link";
-  EXPECT_EQ(lstrcmpiA(link->target.c_str(), target.c_str()), 0) << link->target << " vs " << target;
-  EXPECT_EQ(link->arguments, "startup");
-  EXPECT_EQ(link->description, "Corvalent Auto Start");
+  EXPECT_EQ(lstrcmpiW(link->target.c_str(), target.c_str()), 0) << link->target << " vs " << target;
+  EXPECT_EQ(link->arguments, L"startup");
+  EXPECT_EQ(link->description, L"Corvalent Auto Start");
   EXPECT_EQ(link->showCommand, SW_SHOWMINNOACTIVE);
 }
 
@@ -192,8 +195,9 @@ class ShortcutTest : public ::testing::Test {
     static int serial = 0;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    folder_ = harness::JoinPath(
-        temp, L"cvshortcut-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial));
+    // A name outside the ANSI code page (Western under Wine): Polish and Japanese letters.
+    folder_ = harness::JoinPath(temp, L"cvshortcut-\u0142\u65e5\u672c-" + std::to_wstring(GetCurrentProcessId()) +
+                                          L"-" + std::to_wstring(++serial));
     ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
     link_ = harness::JoinPath(folder_, kLinkName);
     SetStartupFolder(folder_);
@@ -344,10 +348,10 @@ class FaultyStartupValueTest : public ShortcutTest, public ::testing::WithParamI
   void Spoil() {
     switch (GetParam()) {
       case Fault::UnterminatedBinaryOfFullLength: {
-        std::vector<char> bytes(MAX_PATH, 'C');
-        bytes[1] = ':';
-        bytes[2] = '\\';
-        SetValue(kShellFolders, L"Startup", REG_BINARY, bytes.data(), bytes.size());
+        std::vector<wchar_t> bytes(MAX_PATH, L'C');
+        bytes[1] = L':';
+        bytes[2] = L'\\';
+        SetValue(kShellFolders, L"Startup", REG_BINARY, bytes.data(), bytes.size() * sizeof(wchar_t));
         break;
       }
       case Fault::ValueOfOneKibibyte:
@@ -416,43 +420,39 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyStartupValueTest,
 
 // ---- "Startup" values of every type and size, as uninstall reads them to delete the shortcut.
 
-// Sizes from 0 to 1 KiB: the small ones, both sides of the longest folder the shortcut's path leaves
-// room for (245) and of the 260-byte buffer, and some beyond.
-const size_t kSweepSizes[] = {0, 1, 2, 3, 4, 5, 8, 64, 244, 245, 246, 247, 259, 260, 261, 262, 512, 1024};
+// Sizes in bytes from 0 to 1 KiB, odd ones among them: the small ones, both sides of the longest
+// folder the shortcut's path leaves room for (245 characters) and of the 260-character buffer.
+const size_t kSweepSizes[] = {0, 1, 2, 3, 4, 5, 8, 256, 489, 490, 491, 492, 493, 518, 519, 520, 521, 1024};
 
 // What a value holds: only NULs; this test's folder, a NUL and filler; or the path of a folder
 // that does not exist, with no NUL at all.
 enum class Content { Zeros, FolderThenFiller, MissingFolderUnterminated };
 
-std::string Narrow(const std::wstring& text) {
-  return std::string(text.begin(), text.end());
-}
-
 TEST_F(ShortcutTest, StartupValueOfAnyTypeAndSizeIsReadWithinItsBufferAndNeverNamesTheDriveRoot) {
   ASSERT_TRUE(WriteJunk(kRootLink));
   extraFiles_.push_back(kRootLink);
-  const std::string folder = Narrow(folder_);
-  const std::string missing = "C:\\corvalent-no-such-folder\\";
+  const std::wstring missing = L"C:\\corvalent-no-such-folder\\";
   int cases = 0;
   for (DWORD type : harness::kAnyValueTypes) {
     for (size_t size : kSweepSizes) {
       for (Content content : {Content::Zeros, Content::FolderThenFiller, Content::MissingFolderUnterminated}) {
-        std::string bytes;
-        if (content == Content::FolderThenFiller && size < folder.size() + 1) continue;
-        if (content == Content::MissingFolderUnterminated && size < missing.size()) continue;
-        if (content == Content::FolderThenFiller) bytes = folder + '\0';
-        if (content == Content::MissingFolderUnterminated) bytes = missing;
-        bytes.resize(size, content == Content::Zeros ? '\0' : 'k');
+        std::wstring text;
+        if (content == Content::FolderThenFiller) text = folder_ + L'\0';
+        if (content == Content::MissingFolderUnterminated) text = missing;
+        if (size < text.size() * sizeof(wchar_t)) continue;
+        std::vector<BYTE> bytes(reinterpret_cast<const BYTE*>(text.data()),
+                                reinterpret_cast<const BYTE*>(text.data() + text.size()));
+        bytes.resize(size, content == Content::Zeros ? 0 : 'k');
         SCOPED_TRACE("type " + std::to_string(type) + ", size " + std::to_string(size) + ", content " +
                      std::to_string(static_cast<int>(content)));
         std::optional<std::vector<BYTE>> seen =
-            harness::WriteRawValue(kShellFolders, "Startup", type, std::vector<BYTE>(bytes.begin(), bytes.end()));
+            harness::WriteRawValue(kShellFolders, "Startup", type, bytes, true);
         ASSERT_TRUE(seen) << "the value could not be written and read back";
-        // A value larger than the 260-byte buffer is not read at all; from 246 characters on,
-        // the shortcut's path would not fit; an empty folder is no folder.
-        bool oursGoes = content == Content::FolderThenFiller && seen->size() <= MAX_PATH;
+        // A value larger than the 260-character buffer is not read at all; from 246 characters on,
+        // the shortcut's path would not fit; an empty folder is no folder; an odd last byte is no character.
+        bool oursGoes = content == Content::FolderThenFiller && seen->size() <= MAX_PATH * sizeof(wchar_t);
         bool shellsGoes = content == Content::Zeros || (content == Content::FolderThenFiller && !oursGoes) ||
-                          (content == Content::MissingFolderUnterminated && size > 245);
+                          (content == Content::MissingFolderUnterminated && size / sizeof(wchar_t) > 245);
         ASSERT_TRUE(WriteJunk(link_));
         ASSERT_TRUE(WriteJunk(shellLink_));
         ASSERT_EQ(Call(CFG_UNINSTALL, nullptr), CONFIG_OK);
@@ -464,7 +464,7 @@ TEST_F(ShortcutTest, StartupValueOfAnyTypeAndSizeIsReadWithinItsBufferAndNeverNa
       }
     }
   }
-  EXPECT_EQ(cases, static_cast<int>(harness::kAnyValueTypeCount * (18 + 2 * 11)));  // zeros at every size, the others from 64 bytes on
+  EXPECT_EQ(cases, static_cast<int>(harness::kAnyValueTypeCount * (18 + 2 * 11)));  // zeros at every size, the others from 256 bytes on
 }
 
 // ---- A shortcut that can't be written.
@@ -582,7 +582,8 @@ INSTANTIATE_TEST_SUITE_P(
         LinkFault{"SaveSucceedsWithFalse", LinkStep::Save, S_FALSE, true, {}}),
     [](const ::testing::TestParamInfo<LinkFault>& info) { return std::string(info.param.name); });
 
-// ---- The program itself started from one folder, then from another (as after a move).
+// ---- The program itself started from one folder, then from another (as after a move) whose name is
+// outside the ANSI code page, with no box on the way.
 
 TEST_F(ShortcutTest, OkInTheProgramStartedFromAnotherFolderPointsTheShortcutThere) {
   ASSERT_TRUE(harness::WriteSettingsKey(OPT_START_WITH_WINDOWS));
@@ -591,17 +592,20 @@ TEST_F(ShortcutTest, OkInTheProgramStartedFromAnotherFolderPointsTheShortcutTher
   options.dialUp = harness::DialUp::Wine;
   for (int start = 0; start < 2; start++) {
     SCOPED_TRACE(start == 0 ? "first folder" : "second folder");
+    if (start == 1) options.nameSuffix = L"-\u0142\u65e5\u672c";
     harness::Stage stage(options);
     ASSERT_TRUE(stage.Ready());
     harness::Program program(stage);
     ASSERT_TRUE(program.Start(L"options"));
+    harness::BoxWatcher boxes(program.ProcessId());
     HWND dialog = harness::WaitForShownDialog(program.ProcessId(), L"Corvalent Options", kWaitMs,
                                             program.Process());
     ASSERT_TRUE(dialog) << "no Options dialog";
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_OK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_OPTIONS_OK)));
     ASSERT_TRUE(harness::WaitUntil([&] { return !IsWindow(dialog); }, program.Process())) << "OK did not close it";
-    ExpectLinkTo(link_, Narrow(stage.ProgramPath()));
+    ExpectLinkTo(link_, stage.ProgramPath());
+    EXPECT_EQ(boxes.Count(), 0u);
   }
 }
 

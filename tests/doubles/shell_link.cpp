@@ -1,4 +1,4 @@
-// The failing shell link object: IShellLinkA and IPersistFile as the platform publishes them, each
+// The failing shell link object: IShellLinkW and IPersistFile as the platform publishes them, each
 // call passed on to the system's link object from shell32's DllGetClassObject. Used by shortcut tests.
 #include "shell_link.h"
 
@@ -24,7 +24,7 @@ HRESULT Set(LinkStep step, HRESULT carriedOut) {
 typedef HRESULT(WINAPI* GetClassObjectProc)(REFCLSID, REFIID, void**);
 
 // A link object of the system itself, bypassing the registration of the double.
-IShellLinkA* SystemLink() {
+IShellLinkW* SystemLink() {
   HMODULE shell32 = LoadLibraryW(L"shell32.dll");
   GetClassObjectProc getClassObject = shell32 ? reinterpret_cast<GetClassObjectProc>(reinterpret_cast<void (*)()>(
                                                     GetProcAddress(shell32, "DllGetClassObject")))
@@ -32,21 +32,21 @@ IShellLinkA* SystemLink() {
   IClassFactory* factory = nullptr;
   if (!getClassObject || FAILED(getClassObject(CLSID_ShellLink, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
     return nullptr;
-  IShellLinkA* link = nullptr;
-  factory->CreateInstance(nullptr, IID_IShellLinkA, reinterpret_cast<void**>(&link));
+  IShellLinkW* link = nullptr;
+  factory->CreateInstance(nullptr, IID_IShellLinkW, reinterpret_cast<void**>(&link));
   factory->Release();
   return link;
 }
 
-class Link final : public IShellLinkA, public IPersistFile {
+class Link final : public IShellLinkW, public IPersistFile {
  public:
-  explicit Link(IShellLinkA* system) : system_(system) { InterlockedIncrement(&liveObjects); }
+  explicit Link(IShellLinkW* system) : system_(system) { InterlockedIncrement(&liveObjects); }
 
   // IUnknown, shared by both interfaces.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     *object = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IShellLinkA)) {
-      *object = static_cast<IShellLinkA*>(this);
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IShellLinkW)) {
+      *object = static_cast<IShellLinkW*>(this);
     } else if (IsEqualIID(iid, IID_IPersistFile)) {
       HRESULT fault = Asked(LinkStep::QueryPersistFile);
       if (FAILED(fault)) return fault;
@@ -68,24 +68,24 @@ class Link final : public IShellLinkA, public IPersistFile {
     return left;
   }
 
-  // IShellLinkA, in the order of its published vtable.
-  HRESULT STDMETHODCALLTYPE GetPath(LPSTR file, int size, WIN32_FIND_DATAA* data, DWORD flags) override {
+  // IShellLinkW, in the order of its published vtable.
+  HRESULT STDMETHODCALLTYPE GetPath(LPWSTR file, int size, WIN32_FIND_DATAW* data, DWORD flags) override {
     return system_->GetPath(file, size, data, flags);
   }
   HRESULT STDMETHODCALLTYPE GetIDList(LPITEMIDLIST* list) override { return system_->GetIDList(list); }
   HRESULT STDMETHODCALLTYPE SetIDList(LPCITEMIDLIST list) override { return system_->SetIDList(list); }
-  HRESULT STDMETHODCALLTYPE GetDescription(LPSTR name, int size) override {
+  HRESULT STDMETHODCALLTYPE GetDescription(LPWSTR name, int size) override {
     return system_->GetDescription(name, size);
   }
-  HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR name) override {
+  HRESULT STDMETHODCALLTYPE SetDescription(LPCWSTR name) override {
     return Set(LinkStep::SetDescription, system_->SetDescription(name));
   }
-  HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR dir, int size) override {
+  HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPWSTR dir, int size) override {
     return system_->GetWorkingDirectory(dir, size);
   }
-  HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCSTR dir) override { return system_->SetWorkingDirectory(dir); }
-  HRESULT STDMETHODCALLTYPE GetArguments(LPSTR args, int size) override { return system_->GetArguments(args, size); }
-  HRESULT STDMETHODCALLTYPE SetArguments(LPCSTR args) override {
+  HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCWSTR dir) override { return system_->SetWorkingDirectory(dir); }
+  HRESULT STDMETHODCALLTYPE GetArguments(LPWSTR args, int size) override { return system_->GetArguments(args, size); }
+  HRESULT STDMETHODCALLTYPE SetArguments(LPCWSTR args) override {
     return Set(LinkStep::SetArguments, system_->SetArguments(args));
   }
   HRESULT STDMETHODCALLTYPE GetHotkey(WORD* hotkey) override { return system_->GetHotkey(hotkey); }
@@ -94,17 +94,17 @@ class Link final : public IShellLinkA, public IPersistFile {
   HRESULT STDMETHODCALLTYPE SetShowCmd(int show) override {
     return Set(LinkStep::SetShowCmd, system_->SetShowCmd(show));
   }
-  HRESULT STDMETHODCALLTYPE GetIconLocation(LPSTR path, int size, int* index) override {
+  HRESULT STDMETHODCALLTYPE GetIconLocation(LPWSTR path, int size, int* index) override {
     return system_->GetIconLocation(path, size, index);
   }
-  HRESULT STDMETHODCALLTYPE SetIconLocation(LPCSTR path, int index) override {
+  HRESULT STDMETHODCALLTYPE SetIconLocation(LPCWSTR path, int index) override {
     return system_->SetIconLocation(path, index);
   }
-  HRESULT STDMETHODCALLTYPE SetRelativePath(LPCSTR path, DWORD reserved) override {
+  HRESULT STDMETHODCALLTYPE SetRelativePath(LPCWSTR path, DWORD reserved) override {
     return system_->SetRelativePath(path, reserved);
   }
   HRESULT STDMETHODCALLTYPE Resolve(HWND window, DWORD flags) override { return system_->Resolve(window, flags); }
-  HRESULT STDMETHODCALLTYPE SetPath(LPCSTR file) override { return Set(LinkStep::SetPath, system_->SetPath(file)); }
+  HRESULT STDMETHODCALLTYPE SetPath(LPCWSTR file) override { return Set(LinkStep::SetPath, system_->SetPath(file)); }
 
   // IPersistFile, in the order of its published vtable; only Save is needed by a writer.
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* id) override {
@@ -133,7 +133,7 @@ class Link final : public IShellLinkA, public IPersistFile {
  private:
   ~Link() = default;
   LONG references_ = 1;
-  IShellLinkA* system_;
+  IShellLinkW* system_;
 };
 
 class Factory : public IClassFactory {
@@ -151,7 +151,7 @@ class Factory : public IClassFactory {
     HRESULT fault = Asked(LinkStep::Create);
     if (FAILED(fault)) return fault;
     if (outer) return CLASS_E_NOAGGREGATION;
-    IShellLinkA* system = SystemLink();
+    IShellLinkW* system = SystemLink();
     if (!system) return E_UNEXPECTED;
     Link* link = new Link(system);
     HRESULT result = link->QueryInterface(iid, object);

@@ -1,4 +1,4 @@
-// A shell link object (CLSID_ShellLink, IShellLinkA and IPersistFile) whose steps a test can make
+// A shell link object (CLSID_ShellLink, IShellLinkW and IPersistFile) whose steps a test can make
 // fail; everything else is done by the system's own link object. Used by the shortcut tests.
 #pragma once
 

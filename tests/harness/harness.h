@@ -82,6 +82,7 @@ struct StageOptions {
   bool winInetDouble = true;          // false: Wine's own WinInet (always online)
   DialUp dialUp = DialUp::Double;
   std::wstring program;               // file staged as Corvalent.exe; empty: bin\Corvalent.exe
+  std::wstring nameSuffix;            // appended to the folder's name (say, letters outside the code page)
 };
 
 class Stage {
@@ -312,11 +313,11 @@ class BoxWatcher {
 constexpr size_t kAnyValueTypeCount = 10;
 extern const DWORD kAnyValueTypes[kAnyValueTypeCount];  // every standard type and one made up
 // Writes bytes as the value name of HKCU\keyPath (creating the key) with the type: string types
-// through the ANSI call, so that an ANSI read gets these very bytes back, the others as they are.
-// Returns what an ANSI read gets (Wine's adds a NUL to a string without one); nothing when the
-// write or the read fails or reads back anything else.
+// through the ANSI call (wide: the wide one), so that a read in that form gets these very bytes
+// back, the others as they are. Returns what that read gets (Wine's adds a NUL to a string without
+// one); nothing when the write or the read fails or reads back anything else.
 std::optional<std::vector<BYTE>> WriteRawValue(const wchar_t* keyPath, const char* name, DWORD type,
-                                               const std::vector<BYTE>& bytes);
+                                               const std::vector<BYTE>& bytes, bool wide = false);
 
 // ---- settings_key.cpp: HKCU "Software\Bramlow Software\Corvalent" with its four REG_BINARY words.
 bool WriteSettingsKey(DWORD options, DWORD startupMode = 0, DWORD hotKey = 0, DWORD delay = 8);

@@ -4,14 +4,14 @@
 
 namespace harness {
 
-static std::wstring NewFolder() {
+static std::wstring NewFolder(const std::wstring& suffix) {
   static LONG counter = 0;
   wchar_t temp[MAX_PATH];
   DWORD length = GetTempPathW(MAX_PATH, temp);
   if (length == 0 || length >= MAX_PATH) return std::wstring();
   std::wstring base = JoinPath(temp, L"corvalent-stage-" + std::to_wstring(GetCurrentProcessId()) + L"-");
   for (int attempt = 0; attempt < 100; attempt++) {
-    std::wstring folder = base + std::to_wstring(InterlockedIncrement(&counter));
+    std::wstring folder = base + std::to_wstring(InterlockedIncrement(&counter)) + suffix;
     if (CreateDirectoryW(folder.c_str(), nullptr)) return folder;
   }
   return std::wstring();
@@ -43,7 +43,7 @@ static void AppendOverride(std::wstring* overrides, const wchar_t* entry) {
 }
 
 Stage::Stage(const StageOptions& options) : options_(options) {
-  folder_ = NewFolder();
+  folder_ = NewFolder(options.nameSuffix);
   if (folder_.empty()) {
     error_ = L"could not create a stage folder in the temporary folder";
     return;

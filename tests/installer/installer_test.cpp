@@ -96,10 +96,13 @@ std::wstring LinkTarget(const std::wstring& link) {
     IPersistFile* file = nullptr;
     wchar_t path[MAX_PATH];
     if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-      if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
-          SUCCEEDED(shellLink->GetPath(path, MAX_PATH, nullptr, 0))) {
+      // The item list, as the shell starts it: Wine keeps the link info's path in the ANSI code page only.
+      LPITEMIDLIST items = nullptr;
+      if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)) && SUCCEEDED(shellLink->GetIDList(&items)) && items &&
+          SHGetPathFromIDListW(items, path)) {
         target = path;
       }
+      CoTaskMemFree(items);
       file->Release();
     }
     shellLink->Release();
@@ -269,8 +272,8 @@ class Setup : public ::testing::Test {
   static std::wstring InstalledProgram() { return JoinPath(DefaultFolder(), L"Corvalent.exe"); }
 
   // Starts the installed program with no words and waits for its window.
-  Started* StartInstalled() {
-    Started* program = &Start(L"\"" + InstalledProgram() + L"\"");
+  Started* StartInstalled(const std::wstring& path = InstalledProgram()) {
+    Started* program = &Start(L"\"" + path + L"\"");
     if (!harness::WaitForTopWindow(program->ProcessId(), L"Corvalent", nullptr, kWaitMs, program->Process())) {
       ADD_FAILURE() << "the installed program shows no window";
     }
@@ -279,8 +282,8 @@ class Setup : public ::testing::Test {
 
   // Through the running copy's Options dialog: "Start with Windows" checked and OK, which writes
   // the StartUp shortcut and the settings key.
-  void MakeSettingsThroughOptions(DWORD processId) {
-    ASSERT_EQ(RunToEnd(L"\"" + InstalledProgram() + L"\" options"), 0u);
+  void MakeSettingsThroughOptions(DWORD processId, const std::wstring& path = InstalledProgram()) {
+    ASSERT_EQ(RunToEnd(L"\"" + path + L"\" options"), 0u);
     HWND dialog = harness::WaitForTopWindow(processId, L"#32770", L"Corvalent Options");
     ASSERT_NE(dialog, nullptr) << "the Options dialog did not open";
     ASSERT_TRUE(harness::WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; })) << "the dialog is not shown";
@@ -290,7 +293,7 @@ class Setup : public ::testing::Test {
     ASSERT_TRUE(SendMessageTimeoutW(FindWindowExW(dialog, nullptr, L"Button", L"OK"), BM_CLICK, 0, 0, SMTO_NORMAL,
                                     kWaitMs, &result));
     ASSERT_TRUE(harness::WaitUntil([&] { return !IsWindow(dialog); }));
-    ASSERT_EQ(LinkTarget(StartupShortcut()), InstalledProgram());
+    ASSERT_EQ(LinkTarget(StartupShortcut()), path);
     ASSERT_TRUE(KeyExists(kSettingsKey));
   }
 
@@ -455,6 +458,29 @@ TEST_F(Setup, UninstallKeepsTheMakersKeyWhileAnotherProductUsesIt) {
   EXPECT_FALSE(KeyExists(kSettingsKey));
   EXPECT_TRUE(KeyExists(other.c_str()));
   EXPECT_FALSE(KeyExists(kUninstallKey));
+}
+
+// Folders whose names are outside the ANSI code page, one of them where a user's profile of that kind
+// puts the programs: the program installed there loads its library and makes its shortcut.
+TEST_F(Setup, InstallIntoAFolderNamedOutsideTheCodePageRunsWithItsLibrary) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring profile = L"C:\\users\\\u0141ukasz \u65e5\u672c";
+  const std::wstring folders[] = {JoinPath(temp, L"Corvalent \u0142\u65e5\u672c"),
+                                  profile + L"\\AppData\\Local\\Programs\\Corvalent"};
+  for (const std::wstring& folder : folders) {
+    SCOPED_TRACE(folder);
+    ASSERT_EQ(RunToEnd(SetupCommand(L"/S /D=" + folder)), 0u);
+    std::wstring program = JoinPath(folder, L"Corvalent.exe");
+    Started* running = StartInstalled(program);
+    harness::BoxWatcher boxes(running->ProcessId());
+    MakeSettingsThroughOptions(running->ProcessId(), program);
+    EXPECT_EQ(boxes.Count(), 0u) << "a box such as the missing library's";
+    UninstallQuietly();
+    EXPECT_FALSE(FolderExists(folder));
+  }
+  for (std::wstring parent = folders[1]; parent.size() >= profile.size(); parent.resize(parent.rfind(L'\\')))
+    RemoveDirectoryW(parent.c_str());
 }
 
 // Nothing may be half installed or registered after a refused install.
