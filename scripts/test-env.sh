@@ -91,14 +91,17 @@ test_env_boot_prefix() {
   timeout 120 "$TEST_ENV_WINESERVER" -w
 }
 
-# One registry import (one Wine process): no crash dialog that could wait for a click, and X
-# windows that no window manager manages. Xvfb runs without one, and Wine waits up to 2 s for a
-# window manager to withdraw each managed window that is hidden (every closed message box).
+# One registry import (one Wine process): no crash dialog that could wait for a click, X windows
+# that no window manager manages (Xvfb runs without one, and Wine waits up to 2 s for a window
+# manager to withdraw each managed window that is hidden, every closed message box), and no
+# winemenubuilder, which Wine starts after every saved shell link and which puts the default
+# StartUp folder back into "Shell folders" while a test has its own there.
 test_env_configure_prefix() {
   local file="$WINEPREFIX/test-env.reg"
   printf '%s\r\n' 'REGEDIT4' '' \
     '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' '' \
-    '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' '' > "$file"
+    '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\DllOverrides]' '"winemenubuilder.exe"=""' '' > "$file"
   "$TEST_ENV_WINE" reg import "$(test_env_winepath "$file")" >/dev/null 2>&1 ||
     { test_env_log "could not import $file into the prefix"; return 1; }
 }
