@@ -327,6 +327,7 @@ enum class Fault {
   ValueOfOneKibibyte,
   FolderTooLongForTheShortcut,
   ValueAbsent,
+  ValueAbsentAndTheShellsFolderOutsideTheCodePage,
   KeyAbsent,
   KeyUnreadable
 };
@@ -337,6 +338,7 @@ const char* FaultName(Fault fault) {
     case Fault::ValueOfOneKibibyte: return "ValueOfOneKibibyte";
     case Fault::FolderTooLongForTheShortcut: return "FolderTooLongForTheShortcut";
     case Fault::ValueAbsent: return "ValueAbsent";
+    case Fault::ValueAbsentAndTheShellsFolderOutsideTheCodePage: return "ValueAbsentAndTheShellsFolderOutsideTheCodePage";
     case Fault::KeyAbsent: return "KeyAbsent";
     case Fault::KeyUnreadable: return "KeyUnreadable";
   }
@@ -371,6 +373,14 @@ class FaultyStartupValueTest : public ShortcutTest, public ::testing::WithParamI
       case Fault::ValueAbsent:
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup");
         break;
+      case Fault::ValueAbsentAndTheShellsFolderOutsideTheCodePage: {
+        std::wstring shell = harness::JoinPath(folder_, L"shell");
+        if (extraFolders_.empty() && CreateDirectoryW(shell.c_str(), nullptr)) extraFolders_.push_back(shell);
+        SetValue(kUserShellFolders, L"Startup", REG_SZ, shell.c_str(), (shell.size() + 1) * sizeof(wchar_t));
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Startup");
+        shellLink_ = harness::JoinPath(shell, kLinkName);
+        break;
+      }
       case Fault::KeyAbsent:
         RegDeleteTreeW(HKEY_CURRENT_USER, kShellFolders);
         RegDeleteKeyW(HKEY_CURRENT_USER, kShellFolders);
@@ -414,7 +424,8 @@ TEST_P(FaultyStartupValueTest, ShortcutGoesToTheShellsStartUpFolderAndNeverToThe
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultyStartupValueTest,
                          ::testing::Values(Fault::UnterminatedBinaryOfFullLength, Fault::ValueOfOneKibibyte,
-                                           Fault::FolderTooLongForTheShortcut, Fault::ValueAbsent, Fault::KeyAbsent,
+                                           Fault::FolderTooLongForTheShortcut, Fault::ValueAbsent,
+                                           Fault::ValueAbsentAndTheShellsFolderOutsideTheCodePage, Fault::KeyAbsent,
                                            Fault::KeyUnreadable),
                          [](const ::testing::TestParamInfo<Fault>& info) { return FaultName(info.param); });
 
