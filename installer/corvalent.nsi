@@ -28,6 +28,11 @@ ManifestDPIAware true
 !define MSG_EXIT 1026
 !define SYNCHRONIZE 0x00100000
 !define ERROR_ALREADY_EXISTS 183
+!define TOKEN_QUERY 0x0008
+!define TOKEN_ELEVATION 20
+; WinInet's working state, set online by the uninstaller.
+!define INTERNET_OPTION_CONNECTED_STATE 50
+!define INTERNET_STATE_CONNECTED 1
 ; How long one copy may take to end, and how many copies are ended at most.
 !define END_WAIT_MS 10000
 !define END_ATTEMPTS 5
@@ -167,10 +172,27 @@ Function LeaveDirectoryPage
   ${EndIf}
 FunctionEnd
 
+; Starts the program without Setup's own elevation where Setup has one (an administrator ran it
+; elevated): the shell's explorer starts it with the user's token, so the shell's messages reach it.
+; Elsewhere, and where the system knows no elevation, a plain start.
+Function StartProgram
+  StrCpy $R2 0
+  System::Call 'advapi32::OpenProcessToken(p -1, i ${TOKEN_QUERY}, *p 0 R1) i .R0'
+  ${If} $R0 <> 0
+    System::Call 'advapi32::GetTokenInformation(p R1, i ${TOKEN_ELEVATION}, *i 0 R2, i 4, *i 0) i'
+    System::Call 'kernel32::CloseHandle(p R1)'
+  ${EndIf}
+  ${If} $R2 <> 0
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\Corvalent.exe"'
+  ${Else}
+    Exec '"$INSTDIR\Corvalent.exe"'
+  ${EndIf}
+FunctionEnd
+
 Function StartCorvalent
   FindWindow $R0 "${WINDOW_CLASS}"
   ${If} $R0 = 0
-    Exec '"$INSTDIR\Corvalent.exe"'
+    Call StartProgram
   ${EndIf}
 FunctionEnd
 
@@ -214,7 +236,7 @@ Section "Corvalent" SectionProgram
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 
   ${If} $RunningBefore = 1
-    Exec '"$INSTDIR\Corvalent.exe"'
+    Call StartProgram
   ${EndIf}
 SectionEnd
 
@@ -233,7 +255,9 @@ Section "Uninstall"
     ExecWait '"$INSTDIR\Corvalent.exe" uninstall'
   ${EndIf}
   ; The same again for when the program could not: its files were deleted by hand, or the copy
-  ; was busy in a dialog and only ended.
+  ; was busy in a dialog and only ended. Nothing is left afterwards to switch the working state
+  ; back, so it goes online.
+  System::Call 'wininet::InternetSetOptionW(p 0, i ${INTERNET_OPTION_CONNECTED_STATE}, *l ${INTERNET_STATE_CONNECTED}, i 8)'
   ReadRegStr $R0 HKCU "${SHELL_FOLDERS_KEY}" "Startup"
   ${If} $R0 != ""
     Delete "$R0\Corvalent.lnk"

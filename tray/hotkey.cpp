@@ -34,7 +34,10 @@ void SetHotKey(DWORD value)
     DWORD modifiers;
     DWORD virtualKey;
     SplitHotKey(value, &modifiers, &virtualKey);
-    if (RegisterHotKey(mainWindow, HOTKEY_ID, modifiers, virtualKey))
+    // A held hot key fires once, not with every key repeat; systems before Windows 7 refuse
+    // MOD_NOREPEAT and get the plain registration.
+    if (RegisterHotKey(mainWindow, HOTKEY_ID, modifiers | MOD_NOREPEAT, virtualKey)
+        || RegisterHotKey(mainWindow, HOTKEY_ID, modifiers, virtualKey))
         registeredHotKey = value;
 }
 

@@ -180,13 +180,19 @@ static void RestrictLibrarySearch()
 }
 
 // Hands the request to the running copy and waits for its process to end: 0 when it ended,
-// 1 when it could not be opened or did not end in time. The request is sent in either case.
+// 1 when it could not be opened, did not take the request in time (it hangs) or did not end in
+// time. The request is sent in either case.
 static int RequestEnd(HWND runningCopy, UINT message)
 {
     DWORD processId = 0;
+    DWORD_PTR answer = 0;
     GetWindowThreadProcessId(runningCopy, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    SendMessageA(runningCopy, message, 0, 0);
+    if (!SendMessageTimeoutA(runningCopy, message, 0, 0, SMTO_NORMAL, COPY_END_TIMEOUT, &answer)) {
+        if (process)
+            CloseHandle(process);
+        return 1;
+    }
     if (!process)
         return 1;
     DWORD waited = WaitForSingleObject(process, COPY_END_TIMEOUT);
@@ -207,6 +213,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     }
     if (cmdExit)
         return runningCopy ? RequestEnd(runningCopy, MSG_EXIT) : 0;
+    // Nothing is left afterwards to switch the state back, so every uninstall goes online first.
+    if (cmdUninstall)
+        SetOffline(0);
     if (cmdUninstall && runningCopy)
         return RequestEnd(runningCopy, MSG_UNINSTALL);
     if (runningCopy && !cmdStartup) {

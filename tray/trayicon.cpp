@@ -29,6 +29,7 @@ static_assert(TRAY_ICON_DATA_SIZE == 88, "the first NOTIFYICONDATA form is 88 by
 
 static NOTIFYICONDATAA trayIconData;
 static int trayIconAdded;
+static int trayIconMayExist;  // an add was tried since the last delete or shell restart
 static int lastShownOffline = -1;
 
 BOOL LoadTrayIcons(HINSTANCE instance)
@@ -71,35 +72,50 @@ static void FillTrayIconData(NOTIFYICONDATAA *data, int offline)
 void ForgetTrayIcon()
 {
     trayIconAdded = 0;
+    trayIconMayExist = 0;
+}
+
+// A busy shell may refuse or time out the add and still show the icon later; an add refused
+// because the icon exists after all counts once a modify of it succeeds.
+static int TryAddTrayIcon()
+{
+    FillTrayIconData(&trayIconData, IsOffline());
+    trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    trayIconData.uCallbackMessage = MSG_TRAY;
+    trayIconMayExist = 1;
+    if (Shell_NotifyIconA(NIM_ADD, &trayIconData) || Shell_NotifyIconA(NIM_MODIFY, &trayIconData))
+        trayIconAdded = 1;
+    return trayIconAdded;
 }
 
 void AddTrayIcon()
 {
-    if (!trayIconAdded) {
-        FillTrayIconData(&trayIconData, IsOffline());
-        trayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        trayIconData.uCallbackMessage = MSG_TRAY;
-        if (Shell_NotifyIconA(NIM_ADD, &trayIconData))
-            trayIconAdded = 1;
-    }
+    if (!trayIconAdded)
+        TryAddTrayIcon();
     SetAutoSwitch(settings.options & OPT_AUTOSWITCH);
     RefreshTray(1);
 }
 
 void RemoveTrayIcon()
 {
-    if (!trayIconAdded)
+    if (!trayIconMayExist)
         return;
     FillTrayIconData(&trayIconData, 0);
     trayIconData.uFlags = 0;
     Shell_NotifyIconA(NIM_DELETE, &trayIconData);
     trayIconAdded = 0;
+    trayIconMayExist = 0;
 }
 
 void RefreshTray(int force)
 {
-    if (trayIconAdded != 1)
-        return;
+    // Without the icon the one-second poll tries the add again; a forced refresh comes right
+    // after an add or from a key press, and leaves the next try to the poll.
+    if (trayIconAdded != 1) {
+        if (force || !TryAddTrayIcon())
+            return;
+        force = 1;
+    }
     int changed = 0;
     int offline = IsOffline();
     if (offline != lastShownOffline) {
@@ -112,5 +128,6 @@ void RefreshTray(int force)
         return;
     FillTrayIconData(&trayIconData, cachedOffline);
     trayIconData.uFlags = NIF_ICON | NIF_TIP;
-    Shell_NotifyIconA(NIM_MODIFY, &trayIconData);
+    if (!Shell_NotifyIconA(NIM_MODIFY, &trayIconData))
+        lastShownOffline = -1;  // not shown: the next refresh draws again
 }

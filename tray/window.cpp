@@ -144,6 +144,18 @@ static void OnTimer(HWND window, WPARAM timer)
         OnDelayedSetting(window);
 }
 
+typedef BOOL (WINAPI *ChangeWindowMessageFilterExProc)(HWND window, UINT message, DWORD action, void *status);
+
+// A copy running elevated gets no message from the unelevated shell unless it lets it through;
+// systems before Windows 7 have no such filter per window.
+static void AllowTaskbarCreated(HWND window)
+{
+    ChangeWindowMessageFilterExProc changeWindowMessageFilterEx = (ChangeWindowMessageFilterExProc)(void (*)())
+        GetProcAddress(GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx");
+    if (changeWindowMessageFilterEx && taskbarCreatedMsg)
+        changeWindowMessageFilterEx(window, taskbarCreatedMsg, MSGFLT_ALLOW, NULL);
+}
+
 static void OnTaskbarCreated()
 {
     ForgetTrayIcon();
@@ -155,6 +167,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_CREATE:
         taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+        AllowTaskbarCreated(window);
         return 0;
     case WM_DESTROY:
         OnDestroy(window);

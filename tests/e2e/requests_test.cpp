@@ -122,6 +122,19 @@ TEST_F(RequestsTest, CopyAskingToEndWaitsForTheRunningCopyAndEndsWithOneWhenItDo
   }
 }
 
+// A running copy that hangs: this thread does not pump while it waits, so the stand-in never
+// takes the request. The asking copy gives up after five seconds.
+TEST_F(RequestsTest, CopyAskingAHungCopyToEndEndsWithOneWithinFiveSeconds) {
+  StandInCopy hung;
+  ASSERT_TRUE(hung.Ready());
+  Program asking(stage);
+  ASSERT_TRUE(asking.Start(L"exit"));
+  ULONGLONG started = GetTickCount64();
+  ASSERT_EQ(WaitForSingleObject(asking.Process(), 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "waits for ever";
+  EXPECT_LT(GetTickCount64() - started, 8000u);
+  EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(1));
+}
+
 TEST_F(RequestsTest, CopyAskingToEndEndsWithZeroOnlyAfterTheRunningCopysProcess) {
   for (const wchar_t* word : {L"exit", L"uninstall"}) {
     SCOPED_TRACE(std::string(word, word + lstrlenW(word)));

@@ -213,6 +213,7 @@ TEST_F(Startup, ExitAndUninstallWithRunningCopyOnlyEndItAndKeepTheSettings) {
   EXPECT_EQ(std::optional<DWORD>(0), running.WaitForExit()) << "the running copy did not end";
   EXPECT_TRUE(tray_.WaitForMatch(Call(NIM_DELETE, running.MainWindow())).has_value());
   EXPECT_TRUE(SettingsKeyExists()) << "\"exit uninstall\" uninstalled";
+  EXPECT_EQ(0, doubles_.WinInet().setCount) << "the exit changed the working state";
 }
 
 TEST_F(Startup, UninstallWordWithRunningCopyRemovesSettingsAndEndsTheCopy) {
@@ -221,8 +222,10 @@ TEST_F(Startup, UninstallWordWithRunningCopyRemovesSettingsAndEndsTheCopy) {
   ASSERT_TRUE(stage.Ready());
   harness::Program running(stage);
   StartTrayInstance(running, tray_, L"");
+  doubles_.SetWorkingOffline(true);
 
   EXPECT_EQ(std::optional<DWORD>(0), RunToEnd(stage, L"uninstall"));
+  EXPECT_FALSE(doubles_.WorkingOffline()) << "uninstalled while offline";
   // The sender waits until the copy has uninstalled and closed its window.
   EXPECT_FALSE(SettingsKeyExists()) << "the settings key is still there";
   EXPECT_EQ(std::optional<DWORD>(0), running.WaitForExit()) << "the running copy did not end";
@@ -235,10 +238,13 @@ TEST_F(Startup, UninstallWordWithoutCopyRemovesSettingsAndEndsWithZeroWithoutTra
   for (const wchar_t* words : {L"uninstall", L"startup options uninstall"}) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(words)));
     ASSERT_TRUE(WriteSettings(OPT_EXIT_AFTERWARDS, STARTUP_OFFLINE, 0, 8));
+    doubles_.Reset();
+    doubles_.SetWorkingOffline(true);
     EXPECT_EQ(std::optional<DWORD>(0), RunToEnd(stage, words));
     EXPECT_FALSE(SettingsKeyExists()) << "the settings key is still there";
     EXPECT_EQ(0u, tray_.Count()) << "an uninstall built a tray";
-    EXPECT_EQ(0, doubles_.WinInet().setCount) << "an uninstall applied the start-up mode";
+    EXPECT_EQ(1, doubles_.WinInet().setCount) << "not just the one set online";
+    EXPECT_FALSE(doubles_.WorkingOffline()) << "uninstalled while offline";
   }
 }
 

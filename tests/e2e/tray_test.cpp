@@ -485,48 +485,54 @@ TEST_F(TrayTest, AfterTheCloseHasBegunAboutOptionsAndASecondCloseDoNothing) {
   EXPECT_EQ(records[3].message, static_cast<DWORD>(NIM_DELETE));
 }
 
-TEST_F(TrayTest, RefusedAddLeavesTheProgramWithoutIconUntilTaskbarCreated) {
-  tray.SetAnswer(FALSE);
+// A busy shell refuses the add and the modify that asks whether the icon exists after all: the
+// next poll tries again, then the state shows, AutoSwitch runs and the icon is deleted at the end.
+TEST_F(TrayTest, RefusedAddIsTriedAgainByThePollUntilTheIconShows) {
+  tray.RefuseNext(2);
   doubles.SetWorkingOffline(false);
   ASSERT_TRUE(WriteSettings(OPT_AUTOSWITCH, STARTUP_DEFAULT));
   ASSERT_TRUE(program.Start()) << Narrow(program.Error());
   ASSERT_TRUE(program.WaitForMainWindow());
-  ASSERT_TRUE(tray.WaitForCount(1));
+  ASSERT_TRUE(tray.WaitForCount(2));
   EXPECT_EQ(tray.Records()[0].message, static_cast<DWORD>(NIM_ADD));
-  // The AutoSwitch priming follows the refused add in every case; after it start-up waits for
-  // nothing more, so the next message is handled by the message loop.
-  ASSERT_TRUE(doubles.WaitFor([](const DoubleStateBlock& block) { return block.wininet.connectedCheckCount >= 1; }));
-  Handle(Timer(TIMER_POLL));
-  ASSERT_EQ(tray.Count(), 1u);
+  EXPECT_EQ(tray.Records()[1].message, static_cast<DWORD>(NIM_MODIFY)) << "no ask whether the icon exists";
+  EXPECT_EQ(tray.Records()[1].flags, TRAY_ADD_FLAGS);
+  std::optional<TrayRecord> add = tray.WaitForMatch(
+      [](const TrayRecord& record) { return record.message == NIM_ADD; }, 2, 2 * ONE_REFRESH_MS);
+  ASSERT_TRUE(add) << "the add was not tried again within two refreshes";
+  ExpectAdd(*add, AUTO_CONNECTED + ONLINE, L"Working Online");
+  ASSERT_TRUE(ModifyShowing(AUTO_CONNECTED + ONLINE, 3, ONE_REFRESH_MS)) << "the state was not shown";
 
-  // Inert refreshes: no state read, no AutoSwitch poll, no shell call. The connection ends meanwhile.
-  LONG queries = doubles.WinInet().queryCount;
-  LONG connectionChecks = doubles.WinInet().connectedCheckCount;
-  doubles.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
-  for (int tick = 0; tick < 4; tick++) Handle(Timer(TIMER_POLL));
-  EXPECT_EQ(doubles.WinInet().queryCount, queries);
-  EXPECT_EQ(doubles.WinInet().connectedCheckCount, connectionChecks);
-  EXPECT_EQ(tray.Count(), 1u);
-  EXPECT_TRUE(program.Running());
+  doubles.SetConnection(FALSE, 0);
+  ASSERT_TRUE(ModifyShowing(AUTO_NOT_CONNECTED + ONLINE, 4, AUTOSWITCH_POLL_MS)) << "AutoSwitch does not run";
+  EXPECT_EQ(SetCount(), 1);
+  ExpectLastSetOffline();
+  Handle(Command(IDM_EXIT));
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(tray.Records().back().message, static_cast<DWORD>(NIM_DELETE));
+}
 
-  // AutoSwitch starts over: the add still shows the connection remembered at start-up; then the
-  // priming takes the present one (so its end is no change to act on) and two polls follow.
-  tray.SetAnswer(TRUE);
-  Handle(TaskbarCreated());
-  std::vector<TrayRecord> records = tray.Records();
-  ASSERT_EQ(records.size(), 4u);
-  ExpectAdd(records[1], AUTO_CONNECTED + ONLINE, L"Working Online");
-  ExpectModify(records[2], AUTO_NOT_CONNECTED + ONLINE, L"Working Online");
-  ExpectModify(records[3], AUTO_NOT_CONNECTED + ONLINE, L"Working Online");
-  EXPECT_EQ(doubles.WinInet().connectedCheckCount - connectionChecks, 3) << "priming and two polls";
-  EXPECT_EQ(SetCount(), 0) << "the end of the connection before the priming was acted on";
+// An icon that the shell may still add after refusing is deleted at the end all the same.
+TEST_F(TrayTest, IconWhoseAddsWereRefusedIsDeletedAtExit) {
+  tray.SetAnswer(FALSE);
+  ASSERT_TRUE(program.Start()) << Narrow(program.Error());
+  ASSERT_TRUE(program.WaitForMainWindow());
+  ASSERT_TRUE(tray.WaitForCount(2));
+  Handle(Command(IDM_EXIT));
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(tray.Records().back().message, static_cast<DWORD>(NIM_DELETE));
+}
 
-  // The refresh runs again.
-  size_t count = tray.Count();
+// A refused modify is not taken as shown: the next refresh draws again although nothing changed.
+TEST_F(TrayTest, RefusedModifyIsDrawnAgainByTheNextRefresh) {
+  ASSERT_TRUE(StartTray(0, false));
+  tray.RefuseNext(1);
   doubles.SetWorkingOffline(true);
-  std::optional<TrayRecord> offline = NextModify(count, ONE_REFRESH_MS);
-  ASSERT_TRUE(offline);
-  ExpectModify(*offline, AUTO_NOT_CONNECTED + OFFLINE, L"Working Offline");
+  size_t at = 0;
+  ASSERT_TRUE(ModifyShowing(OFFLINE, 3, ONE_REFRESH_MS, &at));
+  std::optional<TrayRecord> again = NextModify(at + 1, ONE_REFRESH_MS);
+  ASSERT_TRUE(again) << "the refused redraw was not tried again";
+  ExpectModify(*again, OFFLINE, L"Working Offline");
 }
 
 // ---- The tray menu, read from the screen: the program's menu cannot be asked from another process.

@@ -226,6 +226,7 @@ class TrayRecorder {
   bool Ready() const;  // the window exists and is the "Shell_TrayWnd" that FindWindow finds
   HWND Window() const { return window_; }
   void SetAnswer(BOOL answer);  // what the shell call returns; TRUE at start
+  void RefuseNext(LONG count);  // the next count calls return FALSE, whatever the answer
   size_t Count() const;
   std::vector<TrayRecord> Records() const;
   // The record at index (0 = the first one received), waiting for it to arrive.
@@ -246,6 +247,7 @@ class TrayRecorder {
   HANDLE changed_ = nullptr;  // set after every new record
   HWND window_ = nullptr;
   volatile LONG answer_ = TRUE;
+  volatile LONG refusals_ = 0;
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   std::vector<TrayRecord> records_;
 };

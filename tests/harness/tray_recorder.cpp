@@ -124,6 +124,8 @@ LRESULT CALLBACK TrayRecorder::WindowProc(HWND window, UINT message, WPARAM wPar
       const COPYDATASTRUCT* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
       if (!self || !copy) return FALSE;
       self->Receive(static_cast<DWORD>(copy->dwData), static_cast<const BYTE*>(copy->lpData), copy->cbData);
+      if (InterlockedDecrement(&self->refusals_) >= 0) return FALSE;
+      InterlockedIncrement(&self->refusals_);
       return self->answer_;
     }
     case WM_DESTROY:
@@ -156,6 +158,10 @@ bool TrayRecorder::Ready() const {
 
 void TrayRecorder::SetAnswer(BOOL answer) {
   InterlockedExchange(&answer_, answer);
+}
+
+void TrayRecorder::RefuseNext(LONG count) {
+  InterlockedExchange(&refusals_, count);
 }
 
 size_t TrayRecorder::Count() const {

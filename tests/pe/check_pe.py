@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # Reads the PE headers of the deliverables and checks their hardening and reproducibility: ASLR with
-# a relocation section, DEP, high-entropy VA on 64-bit, no time stamps, no build paths. Run by ctest.
+# a relocation section, DEP, high-entropy VA on 64-bit, run from swap on removable and network media,
+# a program manifest aware of each monitor's DPI, no time stamps, no build paths. Run by ctest.
 import struct
 import sys
 
@@ -8,6 +9,12 @@ DYNAMIC_BASE = 0x0040
 NX_COMPAT = 0x0100
 HIGH_ENTROPY_VA = 0x0020
 RELOCS_STRIPPED = 0x0001
+RUN_FROM_SWAP = 0x0400 | 0x0800
+DLL = 0x2000
+RT_MANIFEST = 24
+DPI_SETTINGS = (b"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
+                b"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+                b"PerMonitorV2, PerMonitor</dpiAwareness>")
 PE32_PLUS = 0x20B
 EXPORT, RESOURCE, BASERELOC, DEBUG = 0, 2, 5, 6
 
@@ -43,6 +50,21 @@ class Image:
         address, size = self.directories[directory]
         return None if size == 0 else struct.unpack_from("<I", self.data, self.offset(address) + field)[0]
 
+    def manifest(self):
+        """The first RT_MANIFEST resource's bytes, or None."""
+        base = self.offset(self.directories[RESOURCE][0]) if self.directories[RESOURCE][1] else None
+        entry = base
+        for level in range(3):
+            if entry is None:
+                return None
+            named, numbered = struct.unpack_from("<HH", self.data, entry + 12)
+            entries = [struct.unpack_from("<II", self.data, entry + 16 + 8 * i) for i in range(named + numbered)]
+            if level == 0:
+                entries = [e for e in entries if e[0] == RT_MANIFEST]
+            entry = base + (entries[0][1] & 0x7FFFFFFF) if entries else None
+        address, size = struct.unpack_from("<II", self.data, entry)
+        return self.data[self.offset(address):self.offset(address) + size]
+
     def debug_stamps(self):
         address, size = self.directories[DEBUG]
         return [struct.unpack_from("<I", self.data, self.offset(address) + 28 * i + 4)[0] for i in range(size // 28)]
@@ -56,6 +78,13 @@ def problems(path, forbidden):
         found.append("DllCharacteristics 0x%04x lacks 0x%04x" % (image.dll_characteristics, wanted & ~image.dll_characteristics))
     if image.characteristics & RELOCS_STRIPPED:
         found.append("relocations stripped (Characteristics 0x%04x)" % image.characteristics)
+    if image.characteristics & RUN_FROM_SWAP != RUN_FROM_SWAP:
+        found.append("Characteristics 0x%04x lack run-from-swap 0x%04x" % (image.characteristics, RUN_FROM_SWAP))
+    manifest = image.manifest()
+    if not image.characteristics & DLL and not manifest:
+        found.append("no manifest")
+    if manifest and not all(setting in manifest for setting in DPI_SETTINGS):
+        found.append("the manifest declares no per-monitor DPI awareness")
     if ".reloc" not in [section[0] for section in image.sections] or image.directories[BASERELOC][1] == 0:
         found.append("no .reloc section with base relocations")
     if image.timestamp:
