@@ -2,7 +2,7 @@
 ; programs folder, a Start Menu shortcut and an Apps & features entry. Built by installer/CMakeLists.txt.
 ;
 ; makensis -DTARGET=<x86-unicode|amd64-unicode> -DSTAGE=<folder with the files> -DICON=<.ico>
-;          -DOUTFILE=<setup.exe> corvalent.nsi
+;          -DOUTFILE=<setup.exe> [-DSIGN=<command that signs the file it is given>] corvalent.nsi
 
 !ifndef TARGET | STAGE | ICON | OUTFILE
   !error "define TARGET, STAGE, ICON and OUTFILE"
@@ -14,6 +14,11 @@ SetCompressor /SOLID lzma
 SetDateSave off
 RequestExecutionLevel user
 ManifestDPIAware true
+!ifdef SIGN
+  ; The uninstaller is signed before it goes into the setup, the setup once it is written.
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
 
 !include MUI2.nsh
 !include LogicLib.nsh

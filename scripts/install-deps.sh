@@ -4,6 +4,9 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake googletest python3 nsis)
+# scripts/release.sh and check-release.sh: signing (osslsigncode 2.9 or later, for -time and
+# -readpass; Debian 12 has it from bookworm-backports), the throwaway certificate, the manifests.
+packages+=(osslsigncode openssl python3-jsonschema python3-yaml)
 packages+=(trayer x11vnc x11-apps x11-utils x11-xserver-utils)  # scripts/run.sh: tray, VNC, xwd, xwininfo, xrefresh
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo=sudo

@@ -2,7 +2,7 @@
 # The README's second command: installs what is missing, builds both architectures with the tests
 # and runs every test under Wine, the x86_64 build first, then the i686 build (the 32-bit Wine
 # loader under qemu, see scripts/qemu-i386.sh), each with its own Xvfb, fresh prefix and wineserver;
-# then the README's run command itself (scripts/check-run.sh).
+# then the README's run command itself (scripts/check-run.sh) and the release (scripts/check-release.sh).
 #   scripts/test.sh [x86_64|i686] [ctest arguments...]   one architecture alone; the rest goes to ctest
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,6 +50,16 @@ if [ $# -eq 0 ] && [[ " ${architectures[*]} " == *" x86_64 "* ]]; then
   verdict=PASS
   "$root/scripts/check-run.sh" 2>&1 | tee "$root/build/check-run.log" || { verdict=FAIL; failed=1; }
   summaries+=("$verdict run command: scripts/check-run.sh; $(( $(date +%s) - start )) s")
+fi
+
+# What a user downloads: signed and unsigned releases, their manifests and signatures (both setups,
+# so the whole run only, which has the 32-bit loader).
+if [ $# -eq 0 ] && [ ${#architectures[@]} -eq 2 ]; then
+  echo "==== release ===="
+  start=$(date +%s)
+  verdict=PASS
+  "$root/scripts/check-release.sh" 2>&1 | tee "$root/build/check-release.log" || { verdict=FAIL; failed=1; }
+  summaries+=("$verdict release: scripts/check-release.sh; $(( $(date +%s) - start )) s")
 fi
 
 echo "==== summary ===="
