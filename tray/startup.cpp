@@ -181,14 +181,16 @@ static void RestrictLibrarySearch()
 
 // Hands the request to the running copy and waits for its process to end: 0 when it ended,
 // 1 when it could not be opened, did not take the request in time (it hangs) or did not end in
-// time. The request is sent in either case.
+// time. The request is sent in either case. A copy that ends on another copy's request before it
+// takes this one never answers, but its window is gone and its end is waited for all the same.
 static int RequestEnd(HWND runningCopy, UINT message)
 {
     DWORD processId = 0;
     DWORD_PTR answer = 0;
     GetWindowThreadProcessId(runningCopy, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    if (!SendMessageTimeoutA(runningCopy, message, 0, 0, SMTO_NORMAL, COPY_END_TIMEOUT, &answer)) {
+    if (!SendMessageTimeoutA(runningCopy, message, 0, 0, SMTO_NORMAL, COPY_END_TIMEOUT, &answer)
+        && IsWindow(runningCopy)) {
         if (process)
             CloseHandle(process);
         return 1;

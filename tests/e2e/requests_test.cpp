@@ -135,6 +135,36 @@ TEST_F(RequestsTest, CopyAskingAHungCopyToEndEndsWithOneWithinFiveSeconds) {
   EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(1));
 }
 
+// A running copy that ends on another copy's request before it takes this one: the window's
+// thread waits, without pumping, until the request is pending and ends with it unanswered.
+DWORD WINAPI EndWithARequestPending(void* created) {
+  HWND window = CreateWindowExW(0, L"Corvalent", L"ending", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  if (!window || !SetEvent(created)) return 1;
+  return MsgWaitForMultipleObjectsEx(0, nullptr, kWaitMs, QS_SENDMESSAGE, 0) == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+TEST_F(RequestsTest, CopyWhoseRequestIsLeftUnansweredByAnEndingCopyStillWaitsForItsProcess) {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"Corvalent";
+  ASSERT_TRUE(RegisterClassW(&windowClass));
+  HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE ending = CreateThread(nullptr, 0, EndWithARequestPending, created, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(created, kWaitMs), static_cast<DWORD>(WAIT_OBJECT_0));
+  Program asking(stage);
+  ASSERT_TRUE(asking.Start(L"exit"));
+  DWORD pending = 1;
+  EXPECT_EQ(WaitForSingleObject(ending, kWaitMs), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(GetExitCodeThread(ending, &pending) && pending == 0) << "the request never came";
+  EXPECT_FALSE(asking.WaitForExit(2000)) << "gave up while the copy it asked still runs";
+  EXPECT_EQ(asking.WaitForExit(10000), std::optional<DWORD>(1));
+  CloseHandle(ending);
+  CloseHandle(created);
+  UnregisterClassW(L"Corvalent", GetModuleHandleW(nullptr));
+}
+
 TEST_F(RequestsTest, CopyAskingToEndEndsWithZeroOnlyAfterTheRunningCopysProcess) {
   for (const wchar_t* word : {L"exit", L"uninstall"}) {
     SCOPED_TRACE(std::string(word, word + lstrlenW(word)));
