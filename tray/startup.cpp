@@ -189,15 +189,11 @@ static int RequestEnd(HWND runningCopy, UINT message)
     DWORD_PTR answer = 0;
     GetWindowThreadProcessId(runningCopy, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    if (!SendMessageTimeoutA(runningCopy, message, 0, 0, SMTO_NORMAL, COPY_END_TIMEOUT, &answer)
-        && IsWindow(runningCopy)) {
-        if (process)
-            CloseHandle(process);
-        return 1;
-    }
+    int taken = SendMessageTimeoutA(runningCopy, message, 0, 0, SMTO_NORMAL, COPY_END_TIMEOUT, &answer)
+        || !IsWindow(runningCopy);
     if (!process)
         return 1;
-    DWORD waited = WaitForSingleObject(process, COPY_END_TIMEOUT);
+    DWORD waited = taken ? WaitForSingleObject(process, COPY_END_TIMEOUT) : WAIT_TIMEOUT;
     CloseHandle(process);
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
