@@ -13,8 +13,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$root/build/qemu
 emulator=$work/qemu-i386
 binfmt=/proc/sys/fs/binfmt_misc
-suite=trixie
-keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+# shellcheck source=scripts/trixie.sh
+source "$root/scripts/trixie.sh"
 # i386 ELF executables and shared objects: the ELF header of a 32-bit little-endian file for machine 3.
 magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
@@ -39,26 +39,18 @@ emulator_fit() {
   [ -n "$version" ] && [ "$version" -ge 10 ]
 }
 
-# The Debian mirror that serves the machine's own release (main), as its apt knows it.
-machine_mirror() {
-  local codename
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages' |
-    awk -v release="$codename" '$2 == release && $3 == "main" { print $1; exit }'
-}
-
 fetch_emulator() {
   local mirror apt=$work/apt
-  mirror=$(machine_mirror)
+  mirror=$(trixie_mirror)
   [ -n "$mirror" ] || die "no Debian mirror for the machine's own release in its apt sources"
   rm -rf "$apt" "$work/extract"
   mkdir -p "$apt/sources.list.d" "$apt/state/lists/partial" "$apt/cache/archives/partial" "$work/extract"
-  echo "deb [signed-by=$keyring] $mirror $suite main" >"$apt/sources.list"
+  echo "deb [signed-by=$TRIXIE_KEYRING] $mirror $TRIXIE_SUITE main" >"$apt/sources.list"
   : >"$apt/status"
   local side=(-q -o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts="$apt/sources.list.d"
               -o Dir::State="$apt/state" -o Dir::State::Status="$apt/status" -o Dir::Cache="$apt/cache"
               -o APT::Architectures=amd64 -o Acquire::Languages=none -o APT::Sandbox::User="$(id -un)")
-  log "downloading qemu-user from $mirror $suite"
+  log "downloading qemu-user from $mirror $TRIXIE_SUITE"
   apt-get "${side[@]}" update >"$work/apt-update.log" 2>&1 ||
     die "apt-get update of the side configuration failed (log $work/apt-update.log)"
   (cd "$apt" && apt-get "${side[@]}" download qemu-user) >"$work/apt-download.log" 2>&1 ||
