@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Debian 13's Wine 10, the second Windows the x86_64 tests run on (scripts/test.sh wine10): a
+# Debian 13 root in build/wine10/root, made once by debootstrap from the machine's own Debian mirror
+# and given wine, wine64, xvfb, xdotool, ctest and python3 by its own apt. The machine's apt sources
+# and packages stay as they are. Root, or sudo.
+#   scripts/wine10-root.sh                  makes the root when it is missing or half made
+#   scripts/wine10-root.sh run <command...>  runs the command in the root as the caller, in the
+#                                            current folder (inside the checkout)
+# A run mounts /proc, a /dev/shm of its own and the checkout (at its own path) into the root, in a
+# mount namespace that ends with the run; a trap unmounts them too, so nothing stays mounted
+# whatever happens. A root lacking the mark that its making writes last is removed and made again.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$root/build/wine10
+rootfs=$work/root
+ready=$rootfs/.corvalent-root-ready
+packages=(wine wine64 xvfb xdotool cmake python3)
+# shellcheck source=scripts/trixie.sh
+source "$root/scripts/trixie.sh"
+
+log() {
+  echo "wine10-root: $*" >&2
+}
+
+die() {
+  log "FAIL: $*"
+  exit 1
+}
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# enter <user:group> <command...>: the command in the root, with the run's mounts.
+enter() {
+  as_root unshare --mount --propagation private -- "$0" --inside "$@"
+}
+
+# In the run's own mount namespace, as root: mounts, the command, unmounts.
+inside() {
+  local user=$1 folder=$PWD
+  shift
+  trap 'umount -l "$rootfs$root" "$rootfs/dev/shm" "$rootfs/proc" 2>/dev/null || true' EXIT
+  mount -t proc proc "$rootfs/proc"
+  mount -t tmpfs -o mode=1777,nosuid,nodev shm "$rootfs/dev/shm"
+  mkdir -p "$rootfs$root"
+  mount --bind "$root" "$rootfs$root"
+  chroot --userspec="$user" "$rootfs" /usr/bin/env PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 \
+    /bin/bash -c 'cd "$1" && shift && "$@"' enter "$folder" "$@"
+}
+
+make_root() {
+  local mirror
+  mirror=$(trixie_mirror)
+  [ -n "$mirror" ] || die "no Debian mirror for the machine's own release in its apt sources"
+  if [ -e "$rootfs" ]; then
+    # A bind mount of the checkout left in it would be deleted with it.
+    ! grep -q " $rootfs/" /proc/self/mountinfo || die "something is mounted in $rootfs; unmount it first"
+    log "removing the half-made root $rootfs"
+    as_root rm -rf --one-file-system "$rootfs"
+  fi
+  mkdir -p "$work"
+  log "debootstrap $TRIXIE_SUITE from $mirror into $rootfs (log $work/debootstrap.log)"
+  as_root unshare --mount --propagation private -- debootstrap --variant=minbase --keyring="$TRIXIE_KEYRING" \
+    "$TRIXIE_SUITE" "$rootfs" "$mirror" >"$work/debootstrap.log" 2>&1 || die "debootstrap failed"
+  log "installing ${packages[*]} in the root (log $work/apt.log)"
+  (cd "$root" && enter 0:0 sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+     --no-install-recommends "$@" && apt-get clean' apt "${packages[@]}") >"$work/apt.log" 2>&1 ||
+    die "installing the packages in the root failed"
+  as_root sh -c 'dpkg-query --root="$1" -W -f="\${Version}\n" wine64 > "$2"' version "$rootfs" "$ready"
+}
+
+case "${1:-}" in
+  --inside) shift; inside "$@"; exit ;;
+esac
+if [ -f "$ready" ]; then
+  log "reusing the root $rootfs (wine64 $(cat "$ready"))"
+else
+  make_root
+fi
+if [ "${1:-}" = run ]; then
+  shift
+  enter "$(id -u):$(id -g)" "$@"
+fi
