@@ -1,5 +1,6 @@
 # Test environment for the Wine test run: an Xvfb display, a fresh Wine prefix and one wineserver.
-# Sourced by the test scripts: test_env_start <build-dir> ... test_env_stop (the caller sets the trap).
+# Sourced by the test scripts: test_env_start <build-dir> ... test_env_stop (the caller sets the trap),
+# or test_env_ctest for a whole ctest run. scripts/wine10-root.sh runs them inside the Wine 10 root.
 #
 #   source scripts/test-env.sh
 #   trap test_env_stop EXIT
@@ -111,9 +112,10 @@ test_env_winepath() {
   echo "Z:${1//\//\\}"
 }
 
-# test_env_start <build-dir>: display, prefix <build-dir>/wineprefix, one wineserver for the run.
+# test_env_start <build-dir> [prefix]: display, prefix (<build-dir>/wineprefix when none is given),
+# one wineserver for the run.
 test_env_start() {
-  local build=${1:?usage: test_env_start <build-dir>} start
+  local build=${1:?usage: test_env_start <build-dir> [prefix]} prefix=${2:-} start
   build=$(cd "$build" && pwd) || return 1
   export WINEDEBUG="${WINEDEBUG--all}"
   export WINESERVER="$TEST_ENV_WINESERVER"
@@ -125,7 +127,7 @@ test_env_start() {
   test_env_log "Xvfb $DISPLAY ready in $(test_env_since "$start") s"
 
   start=$(test_env_now)
-  test_env_boot_prefix "$build/wineprefix" || return 1
+  test_env_boot_prefix "${prefix:-$build/wineprefix}" || return 1
   test_env_log "Wine prefix $WINEPREFIX ready in $(test_env_since "$start") s"
 
   "$TEST_ENV_WINESERVER" -p || { test_env_log "wineserver -p failed"; return 1; }
@@ -149,3 +151,10 @@ test_env_stop() {
   fi
   TEST_ENV_XVFB_PID=
 }
+
+# test_env_ctest <build-dir> <prefix> [ctest arguments...]: the build's tests in an environment of
+# their own, stopped at the end (in a subshell, so the caller's environment stays as it was).
+test_env_ctest() (
+  trap test_env_stop EXIT
+  test_env_start "$1" "$2" && ctest --test-dir "$1" --output-on-failure "${@:3}"
+)

@@ -1,50 +1,59 @@
 #!/usr/bin/env bash
 # The README's second command: installs what is missing, builds both architectures with the tests
-# and runs every test under Wine, the x86_64 build first, then the i686 build (the 32-bit Wine
-# loader under qemu, see scripts/qemu-i386.sh), each with its own Xvfb, fresh prefix and wineserver;
-# then the README's run command itself (scripts/check-run.sh) and the release (scripts/check-release.sh).
-#   scripts/test.sh [x86_64|i686] [ctest arguments...]   one architecture alone; the rest goes to ctest
+# and runs every test under Wine, each run with its own Xvfb, fresh prefix and wineserver: the x86_64
+# build under the machine's Wine 8, the same build again under Wine 10 in a Debian 13 root
+# (scripts/wine10-root.sh), then the i686 build (the 32-bit Wine loader under qemu, see
+# scripts/qemu-i386.sh); then the README's run command itself (scripts/check-run.sh) and the
+# release (scripts/check-release.sh).
+#   scripts/test.sh [x86_64|wine10|i686] [ctest arguments...]   one run alone; the rest goes to ctest
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-architectures=(x86_64 i686)
+runs=(x86_64 wine10 i686)
 case "${1:-}" in
-  x86_64 | i686) architectures=("$1"); shift ;;
+  x86_64 | wine10 | i686) runs=("$1"); shift ;;
 esac
+architectures=()
+[[ " ${runs[*]} " == *" x86_64 "* || " ${runs[*]} " == *" wine10 "* ]] && architectures+=(x86_64)
 with_i686=
-[[ " ${architectures[*]} " == *" i686 "* ]] && with_i686=i686
+[[ " ${runs[*]} " == *" i686 "* ]] && { with_i686=i686; architectures+=(i686); }
 
 "$root/scripts/install-deps.sh" $with_i686
 [ -z "$with_i686" ] || "$root/scripts/qemu-i386.sh"
+[[ " ${runs[*]} " != *" wine10 "* ]] || "$root/scripts/wine10-root.sh"
 "$root/scripts/build.sh" tests "${architectures[@]}"
 
 source "$root/scripts/test-env.sh"
 
-# run_tests <arch> [ctest arguments...]: the build's whole test run in an environment of its own.
+# run_tests <run> [ctest arguments...]: the build's whole test run in an environment of its own;
+# wine10 is the x86_64 build's, inside the Wine 10 root with a prefix of its own.
 run_tests() {
-  local arch=$1 build=$root/build/$1
+  local run=$1
   shift
-  (
-    trap test_env_stop EXIT
-    test_env_start "$build" && ctest --test-dir "$build" --output-on-failure "$@"
-  ) 2>&1 | tee "$build/test.log"
+  mkdir -p "$root/build/$run"
+  if [ "$run" = wine10 ]; then
+    (cd "$root" && scripts/wine10-root.sh run bash -c 'source scripts/test-env.sh && test_env_ctest "$@"' \
+       test-env "$root/build/x86_64" "$root/build/wine10/wineprefix" "$@")
+  else
+    test_env_ctest "$root/build/$run" "$root/build/$run/wineprefix" "$@"
+  fi 2>&1 | tee "$root/build/$run/test.log"
 }
 
 summaries=()
 failed=0
-for arch in "${architectures[@]}"; do
-  echo "==== $arch ===="
+for run in "${runs[@]}"; do
+  echo "==== $run ===="
   start=$(date +%s)
   status=0
-  run_tests "$arch" "$@" || status=$?
+  run_tests "$run" "$@" || status=$?
   verdict=PASS
   [ $status -eq 0 ] || { verdict=FAIL; failed=1; }
-  result=$(grep -E '^[0-9]+% tests passed' "$root/build/$arch/test.log" | tail -1 || true)
-  summaries+=("$verdict $arch: ${result:-no test result, see build/$arch/test.log}; $(( $(date +%s) - start )) s")
+  result=$(grep -E '^[0-9]+% tests passed' "$root/build/$run/test.log" | tail -1 || true)
+  summaries+=("$verdict $run: ${result:-no test result, see build/$run/test.log}; $(( $(date +%s) - start )) s")
 done
 
 # The README's run command (x86_64): the icon docked in a real tray, a click on it, the end of the
 # run. Part of the whole run only, not of a run narrowed with ctest arguments.
-if [ $# -eq 0 ] && [[ " ${architectures[*]} " == *" x86_64 "* ]]; then
+if [ $# -eq 0 ] && [[ " ${runs[*]} " == *" x86_64 "* ]]; then
   echo "==== run command ===="
   start=$(date +%s)
   verdict=PASS
@@ -54,7 +63,7 @@ fi
 
 # What a user downloads: signed and unsigned releases, their manifests and signatures (both setups,
 # so the whole run only, which has the 32-bit loader).
-if [ $# -eq 0 ] && [ ${#architectures[@]} -eq 2 ]; then
+if [ $# -eq 0 ] && [ ${#runs[@]} -gt 1 ]; then
   echo "==== release ===="
   start=$(date +%s)
   verdict=PASS
