@@ -212,6 +212,9 @@ struct TrayRecord {
 };
 void PrintTo(const TrayRecord& record, std::ostream* out);
 bool IsModify(const TrayRecord& record);  // a NIM_MODIFY, the redraw of the icon
+// One Shell_NotifyIcon call as Wine 8 or Wine 10 hands it to the tray; the message alone when the
+// data has neither form.
+TrayRecord DecodeTrayRecord(DWORD message, const BYTE* data, DWORD size);
 
 // Owns a hidden top-level "Shell_TrayWnd" window on its own thread; Wine's Shell_NotifyIcon of
 // every process then talks to it. Create it after the test's program could need it; destroy it

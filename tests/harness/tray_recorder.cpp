@@ -1,5 +1,5 @@
 // A stand-in notification area: a "Shell_TrayWnd" window that records every Shell_NotifyIcon call.
-// Used by the tests of the tray icon; decodes Wine's icon record (checked by harness_test).
+// Used by the tests of the tray icon; decodes Wine 8's and Wine 10's icon records (checked by harness_test).
 #include "harness.h"
 
 #include <cstring>
@@ -8,19 +8,24 @@
 
 namespace harness {
 
-// Wine 8's record of a Shell_NotifyIcon call (the WM_COPYDATA data): hWnd, uID, uFlags and
-// uCallbackMessage as 32-bit words, szTip as 128 UTF-16 characters, then dwState, dwStateMask,
-// szInfo[256], the timeout/version word, szInfoTitle[64], dwInfoFlags and guidItem; then the
-// icon's width, height, planes and bits per pixel, and its bits: the mask first, then the colour
-// (both as GetBitmapBits gives them). harness_test checks this against Wine itself.
+// Wine's record of a Shell_NotifyIcon call (the WM_COPYDATA data), private to each Wine: hWnd,
+// uID, uFlags and uCallbackMessage as 32-bit words, szTip as 128 UTF-16 characters, dwState,
+// dwStateMask, szInfo[256], the timeout/version word, szInfoTitle[64], dwInfoFlags and guidItem,
+// and the icon's width, height, planes and bits per pixel; its bits (the mask, then the colour, as
+// GetBitmapBits gives them) end the record. Wine 8 puts the icon's four words after guidItem,
+// Wine 10 puts them before szTip, and its bits start 16 bytes later. A record is read by the layout whose
+// size it has; harness_test checks both forms and the recorder against the running Wine.
+struct RecordLayout {
+  size_t tip;
+  size_t icon;
+  size_t pixels;
+};
+static const RecordLayout LAYOUTS[] = {{16, 944, 960}, {32, 16, 976}};  // Wine 8, Wine 10
 static const size_t WINDOW_OFFSET = 0;
 static const size_t ID_OFFSET = 4;
 static const size_t FLAGS_OFFSET = 8;
 static const size_t CALLBACK_OFFSET = 12;
-static const size_t TIP_OFFSET = 16;
 static const size_t TIP_CHARS = 128;
-static const size_t ICON_OFFSET = TIP_OFFSET + TIP_CHARS * 2 + 4 + 4 + 256 * 2 + 4 + 64 * 2 + 4 + 16;
-static const size_t PIXELS_OFFSET = ICON_OFFSET + 4 * 4;
 
 static UINT WordAt(const BYTE* data, DWORD size, size_t offset) {
   UINT word = 0;
@@ -28,10 +33,9 @@ static UINT WordAt(const BYTE* data, DWORD size, size_t offset) {
   return word;
 }
 
-static std::wstring TipOf(const BYTE* data, DWORD size) {
-  if (TIP_OFFSET + TIP_CHARS * 2 > size) return std::wstring();
+static std::wstring TipOf(const BYTE* data, size_t offset) {
   wchar_t tip[TIP_CHARS];
-  memcpy(tip, data + TIP_OFFSET, sizeof(tip));
+  memcpy(tip, data + offset, sizeof(tip));
   size_t length = 0;
   while (length < TIP_CHARS && tip[length]) length++;
   return std::wstring(tip, length);
@@ -41,20 +45,38 @@ static size_t RowBytes(UINT width, UINT bitsPerPixel) {
   return (static_cast<size_t>(width) * bitsPerPixel + 15) / 16 * 2;
 }
 
-static IconPicture IconOf(const BYTE* data, DWORD size) {
+// The icon of a record in that layout (empty for none); false when the record's size does not fit it.
+static bool IconOf(const BYTE* data, DWORD size, const RecordLayout& layout, IconPicture* picture) {
   IconPicture icon;
-  if (size <= PIXELS_OFFSET) return icon;
-  icon.width = WordAt(data, size, ICON_OFFSET);
-  icon.height = WordAt(data, size, ICON_OFFSET + 4);
-  icon.planes = WordAt(data, size, ICON_OFFSET + 8);
-  icon.bitsPerPixel = WordAt(data, size, ICON_OFFSET + 12);
+  if (size < layout.pixels) return false;
+  icon.width = WordAt(data, size, layout.icon);
+  icon.height = WordAt(data, size, layout.icon + 4);
+  icon.planes = WordAt(data, size, layout.icon + 8);
+  icon.bitsPerPixel = WordAt(data, size, layout.icon + 12);
+  if (icon.width > 256 || icon.height > 256 || icon.planes * icon.bitsPerPixel > 32) return false;
   size_t maskBytes = RowBytes(icon.width, 1) * icon.height;
   size_t colourBytes = RowBytes(icon.width, icon.planes * icon.bitsPerPixel) * icon.height;
-  if (icon.width == 0 || PIXELS_OFFSET + maskBytes + colourBytes != size) return IconPicture();
-  const BYTE* mask = data + PIXELS_OFFSET;
+  if (layout.pixels + maskBytes + colourBytes != size) return false;
+  const BYTE* mask = data + layout.pixels;
   icon.mask.assign(mask, mask + maskBytes);
   icon.colour.assign(mask + maskBytes, mask + maskBytes + colourBytes);
-  return icon;
+  *picture = icon.width ? icon : IconPicture();
+  return true;
+}
+
+TrayRecord DecodeTrayRecord(DWORD message, const BYTE* data, DWORD size) {
+  TrayRecord record;
+  record.message = message;
+  for (const RecordLayout& layout : LAYOUTS) {
+    if (!data || !IconOf(data, size, layout, &record.icon)) continue;
+    record.window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(WordAt(data, size, WINDOW_OFFSET))));
+    record.id = WordAt(data, size, ID_OFFSET);
+    record.flags = WordAt(data, size, FLAGS_OFFSET);
+    record.callbackMessage = WordAt(data, size, CALLBACK_OFFSET);
+    record.tip = TipOf(data, layout.tip);
+    break;
+  }
+  return record;
 }
 
 bool IsModify(const TrayRecord& record) {
@@ -136,16 +158,7 @@ LRESULT CALLBACK TrayRecorder::WindowProc(HWND window, UINT message, WPARAM wPar
 }
 
 void TrayRecorder::Receive(DWORD message, const BYTE* data, DWORD size) {
-  TrayRecord record;
-  record.message = message;
-  if (data) {
-    record.window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(WordAt(data, size, WINDOW_OFFSET))));
-    record.id = WordAt(data, size, ID_OFFSET);
-    record.flags = WordAt(data, size, FLAGS_OFFSET);
-    record.callbackMessage = WordAt(data, size, CALLBACK_OFFSET);
-    record.tip = TipOf(data, size);
-    record.icon = IconOf(data, size);
-  }
+  TrayRecord record = DecodeTrayRecord(message, data, size);
   AcquireSRWLockExclusive(&lock_);
   records_.push_back(record);
   ReleaseSRWLockExclusive(&lock_);
