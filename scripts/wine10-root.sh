@@ -8,7 +8,8 @@
 #                                            current folder (inside the checkout)
 # A run mounts /proc, a /dev/shm of its own and the checkout (at its own path) into the root, in a
 # mount namespace that ends with the run; a trap unmounts them too, so nothing stays mounted
-# whatever happens. A root lacking the mark that its making writes last is removed and made again.
+# whatever happens. A root lacking the mark that its making writes last (the packages and Wine's
+# version), or whose mark names other packages, is removed and made again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$root/build/wine10
@@ -50,13 +51,13 @@ inside() {
 }
 
 make_root() {
-  local mirror
+  local mirror start=$SECONDS
   mirror=$(trixie_mirror)
   [ -n "$mirror" ] || die "no Debian mirror for the machine's own release in its apt sources"
   if [ -e "$rootfs" ]; then
     # A bind mount of the checkout left in it would be deleted with it.
     ! grep -q " $rootfs/" /proc/self/mountinfo || die "something is mounted in $rootfs; unmount it first"
-    log "removing the half-made root $rootfs"
+    log "removing the half-made or outdated root $rootfs"
     as_root rm -rf --one-file-system "$rootfs"
   fi
   mkdir -p "$work"
@@ -67,14 +68,16 @@ make_root() {
   (cd "$root" && enter 0:0 sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
      --no-install-recommends "$@" && apt-get clean' apt "${packages[@]}") >"$work/apt.log" 2>&1 ||
     die "installing the packages in the root failed"
-  as_root sh -c 'dpkg-query --root="$1" -W -f="\${Version}\n" wine64 > "$2"' version "$rootfs" "$ready"
+  as_root sh -c 'echo "$1"; dpkg-query --root="$2" -W -f="\${Version}\n" wine64' mark "${packages[*]}" "$rootfs" |
+    as_root tee "$ready" >/dev/null
+  log "root made in $((SECONDS - start)) s"
 }
 
 case "${1:-}" in
   --inside) shift; inside "$@"; exit ;;
 esac
-if [ -f "$ready" ]; then
-  log "reusing the root $rootfs (wine64 $(cat "$ready"))"
+if [ -f "$ready" ] && [ "$(head -1 "$ready")" = "${packages[*]}" ]; then
+  log "reusing the root $rootfs (wine64 $(tail -1 "$ready"))"
 else
   make_root
 fi
