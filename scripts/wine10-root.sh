@@ -60,7 +60,6 @@ make_root() {
     log "removing the half-made or outdated root $rootfs"
     as_root rm -rf --one-file-system "$rootfs"
   fi
-  mkdir -p "$work"
   log "debootstrap $TRIXIE_SUITE from $mirror into $rootfs (log $work/debootstrap.log)"
   as_root unshare --mount --propagation private -- debootstrap --variant=minbase --keyring="$TRIXIE_KEYRING" \
     "$TRIXIE_SUITE" "$rootfs" "$mirror" >"$work/debootstrap.log" 2>&1 || die "debootstrap failed"
@@ -76,11 +75,15 @@ make_root() {
 case "${1:-}" in
   --inside) shift; inside "$@"; exit ;;
 esac
+mkdir -p "$work"
+exec 9>"$work/lock"
+flock 9  # one making at a time: a second caller waits, an interrupted making's debootstrap holds it to its end
 if [ -f "$ready" ] && [ "$(head -1 "$ready")" = "${packages[*]}" ]; then
   log "reusing the root $rootfs (wine64 $(tail -1 "$ready"))"
 else
   make_root
 fi
+exec 9>&-
 if [ "${1:-}" = run ]; then
   shift
   enter "$(id -u):$(id -g)" "$@"
