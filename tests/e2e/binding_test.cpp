@@ -163,9 +163,12 @@ TEST_F(BindingTest, LibraryWithoutEntryIsReportedAndUnloadedAgain) {
   ASSERT_TRUE(loaded) << "the modules of the program can't be listed";
   EXPECT_FALSE(*loaded);
 
-  size_t before = tray.Count();
+  // The refresh that follows the box, not a late one of the start: counted while the box is open.
+  boxes->Hold();
   ASSERT_TRUE(program.Post(Command(IDM_OPTIONS)));
   ExpectMissingProcBox(boxes->WaitForBox(1), main);
+  size_t before = tray.Count();
+  boxes->Release();
   ASSERT_TRUE(tray.WaitForMatch(IsModify, before));
   loaded = ModuleLoaded(program.ProcessId(), L"CVConfig.dll");
   ASSERT_TRUE(loaded);
