@@ -104,6 +104,22 @@ static UINT DelayedSettingPeriod()
     return settings.delay * 1000;
 }
 
+typedef UINT_PTR (WINAPI *SetCoalescableTimerProc)(HWND window, UINT_PTR id, UINT elapse, TIMERPROC function,
+                                                    ULONG tolerance);
+
+#define POLL_PERIOD    1000
+#define POLL_TOLERANCE 250
+
+// The poll needs no precision: where the system can, its tick may join other wake-ups.
+static UINT_PTR StartPollTimer()
+{
+    SetCoalescableTimerProc setCoalescableTimer = (SetCoalescableTimerProc)(void (*)())
+        GetProcAddress(GetModuleHandleA("user32.dll"), "SetCoalescableTimer");
+    if (setCoalescableTimer)
+        return setCoalescableTimer(mainWindow, TIMER_POLL, POLL_PERIOD, NULL, POLL_TOLERANCE);
+    return SetTimer(mainWindow, TIMER_POLL, POLL_PERIOD, NULL);
+}
+
 static int CreateMainWindow(HINSTANCE instance)
 {
     WNDCLASSEXA windowClass = {};
@@ -144,7 +160,7 @@ static int RunTrayInstance(HINSTANCE instance)
     AddTrayIcon();
     LoadDialUpApi();
     UpdateHotKey();
-    if (!SetTimer(mainWindow, TIMER_POLL, 1000, NULL)) {
+    if (!StartPollTimer()) {
         MessageBoxA(mainWindow, "Couldn't create a timer", "Corvalent", MB_ICONWARNING);
         // Take the icon and the hot key away with the window before ending.
         CloseMainWindow(mainWindow);

@@ -156,9 +156,11 @@ static void AllowTaskbarCreated(HWND window)
         changeWindowMessageFilterEx(window, taskbarCreatedMsg, MSGFLT_ALLOW, NULL);
 }
 
+// The shell restarts also when the display scale changes: the pictures follow the new size.
 static void OnTaskbarCreated()
 {
     ForgetTrayIcon();
+    RescaleTrayIcons(0);
     AddTrayIcon();
 }
 
@@ -188,6 +190,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case MSG_TRAY:
         OnTrayNotify(wParam, lParam);
+        return 0;
+    case WM_DPICHANGED:
+        // The hidden window stays where it is; only the pictures take the new DPI.
+        RescaleTrayIcons(LOWORD(wParam));
+        return 0;
+    case WM_SETTINGCHANGE:
+        RescaleTrayIcons(0);
         return 0;
     case MSG_SHOW_OPTIONS:
         ShowOptions();
