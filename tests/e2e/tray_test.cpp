@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,8 @@ std::string Narrow(const std::wstring& text) {
 
 class TrayTest : public ::testing::Test {
  protected:
+  explicit TrayTest(const StageOptions& options = StageOptions()) : stage(options) {}
+
   void SetUp() override {
     ASSERT_TRUE(doubles.Ready());
     ASSERT_TRUE(tray.Ready());
@@ -241,6 +244,85 @@ TEST_F(TrayTest, TipOptionAloneSaysAutoSwitchOffWithThePlainPictures) {
   ASSERT_TRUE(offline);
   ExpectModify(*offline, OFFLINE, L"Working Offline. AutoSwitch Off");
 }
+
+// At each display scale the shell gets the picture's frame of its small-icon size, and after a
+// scale change the next picture has the new size (at 96 DPI: the 16x16 pictures as they always were).
+// The Options and About dialogs show their icons in the large-icon size of the scale.
+struct ScaleCase {
+  DWORD logPixels;
+  UINT size;
+  LONG dialogIconSize;
+  WORD changedDpi;
+  UINT changedSize;
+};
+
+void PrintTo(const ScaleCase& scale, std::ostream* out) {
+  *out << scale.logPixels << " DPI";
+}
+
+StageOptions AtDpi(DWORD logPixels) {
+  StageOptions options;
+  options.logPixels = logPixels;
+  return options;
+}
+
+class ScaleTrayTest : public TrayTest, public ::testing::WithParamInterface<ScaleCase> {
+ protected:
+  ScaleTrayTest() : TrayTest(AtDpi(GetParam().logPixels)) {}
+
+  void ExpectPictureOfSize(const TrayRecord& record, UINT size) {
+    std::optional<IconPicture> frame = PictureOfResource(stage.ProgramPath(), PICTURE_IDS[OFFLINE], size);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(record.icon.width, size);
+    EXPECT_EQ(record.icon.height, size);
+    EXPECT_EQ(record.icon.colour, frame->colour);
+    // Of a mask that the shell's copy cuts short, the rows that came.
+    ASSERT_LE(record.icon.mask.size(), frame->mask.size());
+    EXPECT_TRUE(std::equal(record.icon.mask.begin(), record.icon.mask.end(), frame->mask.begin()));
+  }
+
+  // Opens the dialog from the menu command, checks the size of each of its icons and closes it.
+  void ExpectDialogIcons(WORD command, const wchar_t* title, size_t icons) {
+    ASSERT_TRUE(program.Post(Command(command)));
+    HWND dialog = WaitForShownDialog(program.ProcessId(), title, kWaitMs, program.Process());
+    ASSERT_TRUE(dialog) << "no dialog " << Narrow(title);
+    size_t found = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON || WindowClass(child) != L"Static") continue;
+      RECT rect = {};
+      GetClientRect(child, &rect);
+      EXPECT_EQ(rect.right, GetParam().dialogIconSize) << Narrow(title) << " icon " << found;
+      EXPECT_EQ(rect.bottom, GetParam().dialogIconSize) << Narrow(title) << " icon " << found;
+      found++;
+    }
+    EXPECT_EQ(found, icons) << Narrow(title);
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, program.Process()));
+  }
+};
+
+TEST_P(ScaleTrayTest, PicturesHaveTheIconSizesOfTheScaleAndTheTrayFollowsItsChange) {
+  ASSERT_TRUE(StartTray(0, true));
+  std::vector<TrayRecord> records = tray.Records();
+  ExpectPictureOfSize(records[0], GetParam().size);
+  if (GetParam().size == 16) ExpectAdd(records[0], OFFLINE, L"Working Offline");
+  ExpectDialogIcons(IDM_ABOUT, L"About Corvalent", 2);
+  ExpectDialogIcons(IDM_OPTIONS, L"Corvalent Options", 3);
+
+  size_t count = tray.Count();
+  WORD dpi = GetParam().changedDpi;
+  Handle(Message{WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0});
+  std::optional<TrayRecord> changed = NextModify(count);
+  ASSERT_TRUE(changed) << "no redraw after the scale changed";
+  ExpectPictureOfSize(*changed, GetParam().changedSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, ScaleTrayTest,
+                         ::testing::Values(ScaleCase{96, 16, 32, 144, 24}, ScaleCase{144, 24, 48, 192, 32},
+                                           ScaleCase{192, 32, 64, 96, 16}),
+                         [](const ::testing::TestParamInfo<ScaleCase>& info) {
+                           return "At" + std::to_string(info.param.logPixels) + "Dpi";
+                         });
 
 // With AutoSwitch on, one run shows all four connection pictures: it starts offline with a
 // connection (the priming keeps it offline), another program goes online, then the connection

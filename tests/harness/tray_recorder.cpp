@@ -50,6 +50,9 @@ static IconPicture IconOf(const BYTE* data, DWORD size) {
   icon.bitsPerPixel = WordAt(data, size, ICON_OFFSET + 12);
   size_t maskBytes = RowBytes(icon.width, 1) * icon.height;
   size_t colourBytes = RowBytes(icon.width, icon.planes * icon.bitsPerPixel) * icon.height;
+  // Wine 8 counts the mask of a width that is no multiple of 16 as width x height / 8 bytes: the
+  // padded rows, cut short by the padding's length.
+  if (PIXELS_OFFSET + maskBytes + colourBytes != size) maskBytes = icon.width * icon.height / 8;
   if (icon.width == 0 || PIXELS_OFFSET + maskBytes + colourBytes != size) return IconPicture();
   const BYTE* mask = data + PIXELS_OFFSET;
   icon.mask.assign(mask, mask + maskBytes);
