@@ -306,8 +306,6 @@ TEST_P(ScaleTrayTest, PicturesHaveTheIconSizesOfTheScaleAndTheTrayFollowsItsChan
   std::vector<TrayRecord> records = tray.Records();
   ExpectPictureOfSize(records[0], GetParam().size);
   if (GetParam().size == 16) ExpectAdd(records[0], OFFLINE, L"Working Offline");
-  ExpectDialogIcons(IDM_ABOUT, L"About Corvalent", 2);
-  ExpectDialogIcons(IDM_OPTIONS, L"Corvalent Options", 3);
 
   size_t count = tray.Count();
   WORD dpi = GetParam().changedDpi;
@@ -315,6 +313,10 @@ TEST_P(ScaleTrayTest, PicturesHaveTheIconSizesOfTheScaleAndTheTrayFollowsItsChan
   std::optional<TrayRecord> changed = NextModify(count);
   ASSERT_TRUE(changed) << "no redraw after the scale changed";
   ExpectPictureOfSize(*changed, GetParam().changedSize);
+
+  // The dialogs take the scale of the display they are on.
+  ExpectDialogIcons(IDM_ABOUT, L"About Corvalent", 2);
+  ExpectDialogIcons(IDM_OPTIONS, L"Corvalent Options", 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, ScaleTrayTest,
@@ -787,6 +789,14 @@ TEST_F(TrayMenuTest, MenuOpensAtTheCursorWithTheCheckOnTheWorkingState) {
   EXPECT_EQ(SetCount(), sets);
   EXPECT_EQ(tray.Count(), count);
   EXPECT_TRUE(program.Running());
+
+  // The shell hands Enter, Space and the menu key on the icon over as a right click; in the menu
+  // the arrow keys pass over the separators and Enter chooses "Work &Online".
+  ASSERT_TRUE(OpenMenu(&menu));
+  for (WPARAM key : {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}) PostMessageW(VisibleMenu(), WM_KEYDOWN, key, 0);
+  ASSERT_TRUE(doubles.WaitFor([&](const DoubleStateBlock& block) { return block.wininet.setCount > sets; }));
+  ASSERT_TRUE(WaitForMenuClosed());
+  ExpectLastSetOnline();
 }
 
 // ---- The start-up mode, applied by a copy started with "startup" that exits right afterwards.
