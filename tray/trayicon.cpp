@@ -74,6 +74,7 @@ static void DestroyTrayIconSet(TrayIconSet *set)
 // Each picture from the frame of its resource that has the size; none when one fails.
 static BOOL LoadTrayIconSet(TrayIconSet *set, int size)
 {
+    *set = TrayIconSet();
     set->size = size;
     for (int index = 0; index < TRAY_ICON_COUNT; index++) {
         set->icons[index] = (HICON)LoadImageA(trayIconInstance, MAKEINTRESOURCEA(trayIconIds[index] & 0xFFFF),
