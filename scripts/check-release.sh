@@ -47,6 +47,10 @@ for path in sorted(glob.glob(os.path.join(dist, "winget", "*.yaml"))):
     schema = json.load(open(os.path.join(schemas, f"manifest.{manifest['ManifestType']}.1.28.0.json")))
     for error in jsonschema.Draft7Validator(schema).iter_errors(manifest):
         print(f"{os.path.basename(path)}: {error.message}"); bad += 1
+    if manifest["ManifestType"] == "installer":
+        codes = {code["InstallerReturnCode"]: code["ReturnResponse"] for code in manifest["ExpectedReturnCodes"]}
+        if codes != {2: "invalidParameter", 3: "installInProgress", 4: "packageInUse"}:
+            print(f"winget: the setup's exit codes are {codes}"); bad += 1
     for installer in manifest.get("Installers", []):
         name = installer["InstallerUrl"].rsplit("/", 1)[1]
         if installer["InstallerSha256"].lower() != digest(name):
