@@ -191,6 +191,8 @@ void RefreshTray(int force)
         return;
     FillTrayIconData(&trayIconData, cachedOffline);
     trayIconData.uFlags = NIF_ICON | NIF_TIP;
+    // Refused: the icon may be gone with a shell whose restart went unannounced (a crash, or a
+    // "TaskbarCreated" that could not reach this copy), so the next poll adds it again.
     if (!Shell_NotifyIconA(NIM_MODIFY, &trayIconData))
-        lastShownOffline = -1;  // not shown: the next refresh draws again
+        trayIconAdded = 0;
 }

@@ -607,16 +607,18 @@ TEST_F(TrayTest, IconWhoseAddsWereRefusedIsDeletedAtExit) {
   EXPECT_EQ(tray.Records().back().message, static_cast<DWORD>(NIM_DELETE));
 }
 
-// A refused modify is not taken as shown: the next refresh draws again although nothing changed.
-TEST_F(TrayTest, RefusedModifyIsDrawnAgainByTheNextRefresh) {
+// A refused modify means the icon may be gone (a shell restart that sent no "TaskbarCreated"): the
+// next poll adds it again, and draws it.
+TEST_F(TrayTest, RefusedModifyIsAddedAgainByTheNextPoll) {
   ASSERT_TRUE(StartTray(0, false));
   tray.RefuseNext(1);
   doubles.SetWorkingOffline(true);
   size_t at = 0;
   ASSERT_TRUE(ModifyShowing(OFFLINE, 3, ONE_REFRESH_MS, &at));
-  std::optional<TrayRecord> again = NextModify(at + 1, ONE_REFRESH_MS);
-  ASSERT_TRUE(again) << "the refused redraw was not tried again";
-  ExpectModify(*again, OFFLINE, L"Working Offline");
+  std::optional<TrayRecord> add = tray.WaitForRecord(at + 1, ONE_REFRESH_MS);
+  ASSERT_TRUE(add && add->message == NIM_ADD) << "the icon was not added again";
+  ExpectAdd(*add, OFFLINE, L"Working Offline");
+  EXPECT_TRUE(NextModify(at + 2, ONE_REFRESH_MS)) << "the icon added again was not drawn";
 }
 
 // ---- The tray menu, read from the screen: the program's menu cannot be asked from another process.
