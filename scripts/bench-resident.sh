@@ -8,7 +8,8 @@
 # Under qemu (i686) all programs carry the emulator's own time and memory (private bytes about
 # five times the x86_64 figure): read the ratio there.
 #
-# start: from CreateProcess to the NIM_ADD reaching the recording notification area (median of runs).
+# start: from CreateProcess to the NIM_ADD reaching the recording notification area (median of runs;
+#        the three take turns run by run, so that a shared machine's load weighs on all alike).
 # exit:  from starting a second copy with "exit" to the end of the first copy (median of runs).
 # memory: working set (as Wine reports it) and private resident kilobytes (the Unix process's
 #         Private_Clean + Private_Dirty) of the three after idling side by side.

@@ -104,13 +104,21 @@ int TimeOneRun(const Subject& subject, const harness::TrayRecorder& tray, Times*
   return 0;
 }
 
-int TimeRuns(const Subject& subject, const harness::TrayRecorder& tray, int runs) {
-  Times times;
+const int kSubjects = 3;
+
+// The runs take turns, one of each program after the other, so that the load of a shared machine
+// weighs on all of them alike.
+int TimeRuns(const Subject (&subjects)[kSubjects], const harness::TrayRecorder& tray, int runs) {
+  Times times[kSubjects];
   for (int run = 0; run < runs; run++) {
-    if (TimeOneRun(subject, tray, &times)) return 1;
+    for (int index = 0; index < kSubjects; index++) {
+      if (TimeOneRun(subjects[index], tray, &times[index])) return 1;
+    }
   }
-  printf("start_ms %s %.1f\n", subject.name, Median(times.start));
-  printf("exit_ms %s %.1f\n", subject.name, Median(times.exit));
+  for (int index = 0; index < kSubjects; index++) {
+    printf("start_ms %s %.1f\n", subjects[index].name, Median(times[index].start));
+    printf("exit_ms %s %.1f\n", subjects[index].name, Median(times[index].exit));
+  }
   return 0;
 }
 
@@ -157,8 +165,6 @@ int PrintMemory(const Subject& subject, const harness::Program& program, const h
   return 0;
 }
 
-const int kSubjects = 3;
-
 // The programs idle side by side for the same period, then their memory is read.
 int MeasureIdle(const Subject (&subjects)[kSubjects], const harness::TrayRecorder& tray, DWORD seconds) {
   harness::Stage stages[kSubjects] = {harness::Stage(OptionsOf(subjects[0])), harness::Stage(OptionsOf(subjects[1])),
@@ -200,9 +206,7 @@ int main(int argc, char** argv) {
       {"minimal", minimal, harness::Library::Absent, L""},
       {"floor", minimal, harness::Library::Absent, L"wininet"}};
   printf("runs %d\n", runs);
-  for (const Subject& subject : subjects) {
-    if (TimeRuns(subject, tray, runs)) return 1;
-  }
+  if (TimeRuns(subjects, tray, runs)) return 1;
   fflush(stdout);
   return MeasureIdle(subjects, tray, static_cast<DWORD>(seconds));
 }
