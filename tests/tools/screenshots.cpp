@@ -257,6 +257,8 @@ static HWND ShownMenuOf(DWORD processId) {
 }
 
 static bool ShootMenu() {
+  // As at the first start: no settings yet (the Options dialog above has saved its own).
+  harness::DeleteSettingsKey();
   harness::StageOptions options;
   options.winInetDouble = false;
   options.dialUp = harness::DialUp::Wine;
