@@ -8,6 +8,7 @@ packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake
 # -readpass; Debian 12 has it from bookworm-backports), the throwaway certificate, the manifests.
 packages+=(osslsigncode openssl python3-jsonschema python3-yaml)
 packages+=(trayer x11vnc x11-apps x11-utils x11-xserver-utils)  # scripts/run.sh: tray, VNC, xwd, xwininfo, xrefresh
+packages+=(fonts-wine)  # scripts/screenshots.sh: Wine's own fonts (Marlett draws the caption buttons)
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo=sudo
 if [ "${1:-}" = i686 ]; then

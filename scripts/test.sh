@@ -3,6 +3,7 @@
 # and runs every test under Wine, the x86_64 build first, then the i686 build (the 32-bit Wine
 # loader under qemu, see scripts/qemu-i386.sh), each with its own Xvfb, fresh prefix and wineserver;
 # then the README's run command itself (scripts/check-run.sh) and the release (scripts/check-release.sh).
+# First of all it checks the project's pages (scripts/check-docs.py).
 #   scripts/test.sh [x86_64|i686] [ctest arguments...]   one architecture alone; the rest goes to ctest
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +15,16 @@ with_i686=
 [[ " ${architectures[*]} " == *" i686 "* ]] && with_i686=i686
 
 "$root/scripts/install-deps.sh" $with_i686
+summaries=()
+failed=0
+
+# The project's pages, before anything is built: links and pictures of README.md and
+# docs/development.md, and the README's two set-up commands.
+echo "==== docs ===="
+verdict=PASS
+"$root/scripts/check-docs.py" || { verdict=FAIL; failed=1; }
+summaries+=("$verdict docs: scripts/check-docs.py")
+
 [ -z "$with_i686" ] || "$root/scripts/qemu-i386.sh"
 "$root/scripts/build.sh" tests "${architectures[@]}"
 
@@ -29,8 +40,6 @@ run_tests() {
   ) 2>&1 | tee "$build/test.log"
 }
 
-summaries=()
-failed=0
 for arch in "${architectures[@]}"; do
   echo "==== $arch ===="
   start=$(date +%s)
