@@ -7,6 +7,9 @@
 static const char webSiteUrl[] = "https://www.bramlow.example/corvalent/";
 static const char mailUrl[] = "mailto:support@bramlow.example";
 
+// The icons of the icon statics, in template order: online left of the text, offline right.
+static const WORD aboutIconIds[] = { IDI_ONLINE, IDI_OFFLINE };
+
 static void OpenLink(HWND dialog, const char *url, const char *title)
 {
     char message[520];
@@ -32,6 +35,7 @@ static INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam
     switch (message) {
     case WM_INITDIALOG:
         CenterDialog(dialog);
+        ScaleDialogIcons(dialog, aboutIconIds, sizeof aboutIconIds / sizeof aboutIconIds[0]);
         return TRUE;
     case WM_CLOSE:
         EndDialog(dialog, lParam);
@@ -56,4 +60,5 @@ static INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam
 void ShowAboutBox(HWND owner)
 {
     DialogBoxParamA(moduleHandle, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDialogProc, 0);
+    DestroyDialogIcons();
 }

@@ -18,6 +18,11 @@ int RunOptionsDialog(HWND owner, Settings *settings);
 // Centring a dialog on the screen (center.cpp)
 void CenterDialog(HWND window);
 
+// Dialog icons at the dialog's DPI (icons.cpp): given to the icon statics in template order at
+// initialisation, destroyed once the dialog has ended
+void ScaleDialogIcons(HWND dialog, const WORD *iconIds, int count);
+void DestroyDialogIcons();
+
 // Start-with-Windows shortcut (shortcut.cpp)
 void CreateStartupShortcut(HWND owner);
 void DeleteStartupShortcut();

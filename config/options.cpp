@@ -33,6 +33,9 @@ static const CheckBoxBit checkBoxBits[] = {
     { IDC_ENABLE_HOTKEY,       OPT_HOTKEY },
 };
 
+// The icons of the icon statics, in template order.
+static const WORD optionsIconIds[] = { IDI_AUTOSWITCH, IDI_AUTOMATION, IDI_KEYBOARD };
+
 // The controls that follow "Start with Windows".
 static const int startupControls[] = { IDC_STARTUP_MODE, IDC_EXIT_AFTERWARDS, IDC_DELAYED_SETTING, IDC_DELAY };
 
@@ -237,6 +240,7 @@ static INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wPar
     switch (message) {
     case WM_INITDIALOG:
         CenterDialog(dialog);
+        ScaleDialogIcons(dialog, optionsIconIds, sizeof optionsIconIds / sizeof optionsIconIds[0]);
         InitOptionsControls(dialog);
         return TRUE;
     case WM_COMMAND:
@@ -259,5 +263,6 @@ int RunOptionsDialog(HWND owner, Settings *settings)
     InitCommonControlsEx(&controls);
     editedSettings = settings;
     DialogBoxParamA(moduleHandle, MAKEINTRESOURCEA(IDD_OPTIONS), owner, OptionsDialogProc, 0);
+    DestroyDialogIcons();
     return 0;
 }

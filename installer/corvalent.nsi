@@ -41,6 +41,13 @@ ManifestDPIAware true
 ; How long one copy may take to end, and how many copies are ended at most.
 !define END_WAIT_MS 10000
 !define END_ATTEMPTS 5
+; The program's exit code when the running copy refused its request (it runs elevated).
+!define REQUEST_REFUSED 5
+; Setup's exit codes when it refuses (1 is NSIS's own for a cancel): a folder that can't be made
+; or written, another Setup or uninstaller running, a running copy that did not end.
+!define EXIT_BAD_FOLDER 2
+!define EXIT_SETUP_RUNNING 3
+!define EXIT_COPY_RUNNING 4
 
 Name "Corvalent"
 Caption "Corvalent Setup"
@@ -76,40 +83,51 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright © 2026 Bramlow Software"
 
-; One Setup or uninstaller at a time: the second one is refused (exit code 2).
+; One Setup or uninstaller at a time: the second one is refused.
 !macro REFUSE_SECOND_SETUP
   System::Call 'kernel32::CreateMutexW(p 0, i 1, w "Corvalent Setup") p .r0 ?e'
   Pop $1
   ${If} $1 = ${ERROR_ALREADY_EXISTS}
     MessageBox MB_OK|MB_ICONSTOP "Corvalent Setup is already running." /SD IDOK
-    SetErrorLevel 2
+    SetErrorLevel ${EXIT_SETUP_RUNNING}
     Quit
   ${EndIf}
 !macroend
 
 ; Ends every running copy of Corvalent with the program's own command word $EndWord, run from
 ; $INSTDIR (or, when that is missing or fails to start, with the message that "exit" sends), and
-; waits until each copy's process has ended. Sets $RunningBefore; sets the error flag when a copy stays.
+; waits until each copy's process has ended. Sets $RunningBefore; sets the error flag when a copy
+; stays, at once when it refused the program's request.
 !macro END_RUNNING_COPIES un
 Function ${un}EndRunningCopies
   StrCpy $RunningBefore 0
   StrCpy $R5 0
+  StrCpy $R6 0
   ${Do}
     FindWindow $R0 "${WINDOW_CLASS}"
     ${If} $R0 = 0
       Return
     ${EndIf}
+    ; A copy still there after it was asked and waited for is not asked again.
     ${If} $R5 >= ${END_ATTEMPTS}
+    ${OrIf} $R0 = $R6
       SetErrors
       Return
     ${EndIf}
     IntOp $R5 $R5 + 1
+    StrCpy $R6 $R0
     StrCpy $RunningBefore 1
     System::Call 'user32::GetWindowThreadProcessId(p R0, *i 0 R1)'
     System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i R1) p .R2'
     ${If} ${FileExists} "$INSTDIR\Corvalent.exe"
     ${AndIf} ${FileExists} "$INSTDIR\CVConfig.dll"
-      ExecWait '"$INSTDIR\Corvalent.exe" $EndWord'
+      StrCpy $R3 ""
+      ExecWait '"$INSTDIR\Corvalent.exe" $EndWord' $R3
+      ${If} $R3 = ${REQUEST_REFUSED}
+        System::Call 'kernel32::CloseHandle(p R2)'
+        SetErrors
+        Return
+      ${EndIf}
     ${EndIf}
     System::Call 'user32::IsWindow(p R0) i .R4'
     ${If} $R4 <> 0
@@ -201,11 +219,11 @@ Function StartCorvalent
   ${EndIf}
 FunctionEnd
 
-; Stops Setup before it has changed anything: the message (not shown with /S), exit code 2.
-!macro STOP_SETUP text
+; Stops Setup before it has changed anything: the message (not shown with /S) and the exit code.
+!macro STOP_SETUP text code
   DetailPrint "${text}"
   MessageBox MB_OK|MB_ICONSTOP "${text}" /SD IDOK
-  SetErrorLevel 2
+  SetErrorLevel ${code}
   Abort
 !macroend
 
@@ -213,13 +231,13 @@ Section "Corvalent" SectionProgram
   SectionIn RO
   Call CheckInstallFolder
   ${If} $R0 != ""
-    !insertmacro STOP_SETUP "$R0"
+    !insertmacro STOP_SETUP "$R0" ${EXIT_BAD_FOLDER}
   ${EndIf}
   StrCpy $EndWord "exit"
   ClearErrors
   Call EndRunningCopies
   ${If} ${Errors}
-    !insertmacro STOP_SETUP "Corvalent is running and did not end. Please end it and run Setup again."
+    !insertmacro STOP_SETUP "Corvalent is running and did not end. Please end it and run Setup again." ${EXIT_COPY_RUNNING}
   ${EndIf}
 
   SetOutPath "$INSTDIR"
@@ -252,7 +270,7 @@ Section "Uninstall"
   ClearErrors
   Call un.EndRunningCopies
   ${If} ${Errors}
-    !insertmacro STOP_SETUP "Corvalent is running and did not end. Please end it and uninstall again."
+    !insertmacro STOP_SETUP "Corvalent is running and did not end. Please end it and uninstall again." ${EXIT_COPY_RUNNING}
   ${EndIf}
   ${If} $RunningBefore = 0
   ${AndIf} ${FileExists} "$INSTDIR\Corvalent.exe"

@@ -14,10 +14,11 @@ DESCRIPTION = "Switches Windows' work-offline state from the notification area."
 # Per architecture: winget's and Scoop's names, and the oldest Windows the build runs on
 # (x86: XP SP1, the first with SetDllDirectoryA; x64: the first x64 Windows, XP x64 / 2003 SP1).
 ARCHITECTURES = (("x86", "32bit", "5.1.2600.1106"), ("x64", "64bit", "5.2.3790.1830"))
-# The setup's own uninstall entry (installer/corvalent.nsi) and its refusal code.
+# The setup's own uninstall entry and its refusals (installer/corvalent.nsi): a folder that can't be
+# made or written, another setup running, a running copy that did not end.
 UNINSTALL_KEY = "Corvalent"
 PUBLISHER = "Bramlow Software"
-REFUSED = 2
+REFUSALS = ((2, "invalidParameter"), (3, "installInProgress"), (4, "packageInUse"))
 
 
 def sha256(path):
@@ -76,8 +77,8 @@ def winget(dist, version, url):
                {**head, "InstallerType": "nullsoft", "Scope": "user",
                 "InstallerSwitches": {"Silent": "/S", "SilentWithProgress": "/S",
                                       "InstallLocation": "/D=<INSTALLPATH>"},
-                # 2: another setup is running, the folder can't be used or a running copy stayed.
-                "ExpectedReturnCodes": [{"InstallerReturnCode": REFUSED, "ReturnResponse": "custom"}],
+                "ExpectedReturnCodes": [{"InstallerReturnCode": code, "ReturnResponse": response}
+                                        for code, response in REFUSALS],
                 "UpgradeBehavior": "install", "ElevationRequirement": "elevationProhibited",
                 "ProductCode": UNINSTALL_KEY,
                 "AppsAndFeaturesEntries": [{"DisplayName": "Corvalent", "Publisher": PUBLISHER,

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Benchmark of what Corvalent costs to start, to end and to keep, against a minimal tray program
-# (tests/bench/minimal_tray.cpp: one window and one icon). Wine's own start cost is in both figures,
-# so the ratio is the figure to read. Run after a test build (target resident_bench):
+# (tests/bench/minimal_tray.cpp: one window and one icon) and against the floor (the same program
+# started with "wininet": plus one WinInet state query at start and a second, the least any such
+# switch must do), all three in one run. Wine's own start cost is in every figure, so the ratios
+# are the figures to read. Run after a test build (target resident_bench):
 #   scripts/bench-resident.sh [x86_64|i686] [runs] [idle-seconds]
-# Under qemu (i686) both programs carry the emulator's own time and memory (private bytes about
+# Under qemu (i686) all programs carry the emulator's own time and memory (private bytes about
 # five times the x86_64 figure): read the ratio there.
 #
-# start: from CreateProcess to the NIM_ADD reaching the recording notification area (median of runs).
+# start: from CreateProcess to the NIM_ADD reaching the recording notification area (median of runs;
+#        the three take turns run by run, so that a shared machine's load weighs on all alike).
 # exit:  from starting a second copy with "exit" to the end of the first copy (median of runs).
 # memory: working set (as Wine reports it) and private resident kilobytes (the Unix process's
-#         Private_Clean + Private_Dirty) of both programs after idling side by side.
+#         Private_Clean + Private_Dirty) of the three after idling side by side.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 arch=${1:-x86_64}
@@ -32,10 +35,11 @@ awk '
   $1 == "runs" || $1 == "idle_seconds" { setting[$1] = $2; next }
   { value[$1, $2] = $3; if (!($1 in seen)) { seen[$1] = 1; order[++count] = $1 } }
   END {
-    printf "median of %d runs each; memory after %d s idle side by side\n", setting["runs"], setting["idle_seconds"]
+    printf "median of %d runs each; memory after %d s idle side by side; ratios: to minimal, to floor\n", setting["runs"], setting["idle_seconds"]
     for (i = 1; i <= count; i++) {
       name = order[i]
-      printf "  %-16s Corvalent %9.1f   minimal %9.1f   ratio %.2f\n", name, value[name, "corvalent"],
-             value[name, "minimal"], value[name, "corvalent"] / value[name, "minimal"]
+      printf "  %-16s Corvalent %9.1f   minimal %9.1f   floor %9.1f   ratios %.2f %.2f\n", name,
+             value[name, "corvalent"], value[name, "minimal"], value[name, "floor"],
+             value[name, "corvalent"] / value[name, "minimal"], value[name, "corvalent"] / value[name, "floor"]
     }
   }' "$work/out"

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-# Turns an uncompressed 24- or 32-bit .bmp into an RGB .png, with nothing but the standard library.
+# Turns an uncompressed 24- or 32-bit .bmp into a .png (with a palette when it has 256 colours or
+# fewer), with nothing but the standard library.
 # Used by scripts/screenshots.sh:  bmp2png.py <in.bmp> <out.png>
 import struct
 import sys
@@ -33,14 +34,29 @@ def chunk(kind, body):
     return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
 
 
-def write_png(path, width, height, rows):
-    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+# With indexed, pictures of 256 colours or fewer (dialogs, menus, icons) are written with a palette,
+# in the order of the colours' values so that the same picture always gives the same bytes; else
+# as plain RGB (which scripts/check-run.sh reads back from scripts/run.sh's tray pictures).
+def palette_of(rows):
+    colours = sorted({row[x:x + 3] for row in rows for x in range(0, len(row), 3)})
+    return colours if len(colours) <= 256 else None
+
+
+def write_png(path, width, height, rows, indexed=False):
+    palette = palette_of(rows) if indexed else None
+    extra = b""
+    if palette:
+        index = {colour: number for number, colour in enumerate(palette)}
+        rows = [bytes(index[row[x:x + 3]] for x in range(0, len(row), 3)) for row in rows]
+        extra = chunk(b"PLTE", b"".join(palette))
+    header = struct.pack(">IIBBBBB", width, height, 8, 3 if palette else 2, 0, 0, 0)
     pixels = zlib.compress(b"".join(b"\0" + row for row in rows), 9)
     with open(path, "wb") as target:
-        target.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels) + chunk(b"IEND", b""))
+        target.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + extra + chunk(b"IDAT", pixels) +
+                     chunk(b"IEND", b""))
 
 
 if __name__ == "__main__":
     if len(sys.argv) != 3:
         sys.exit("usage: bmp2png.py <in.bmp> <out.png>")
-    write_png(sys.argv[2], *read_bmp(sys.argv[1]))
+    write_png(sys.argv[2], *read_bmp(sys.argv[1]), indexed=True)

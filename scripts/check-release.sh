@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Checks what scripts/release.sh ships: twice signed with a throwaway certificate (made here by
-# openssl), every signature verified (setups, the deliverables in each zip, the installed files and
-# uninstaller of each setup, installed silently under Wine) and both releases the same byte for byte;
-# then unsigned, nothing signed and the zips holding the build's own files; each time the winget
-# manifests valid against the 1.28.0 schemas and every hash of the manifests and SHA256SUMS right.
+# Checks what scripts/release.sh ships: signed with a throwaway one-day certificate and time-stamped
+# by a throwaway authority (osslsigncode's own; both made here by openssl), every signature verified
+# as of three days later, after the certificate's end (setups, the deliverables in each zip, the
+# installed files and uninstaller of each setup, installed silently under Wine), while a file signed
+# without a stamp fails then and a signed release without one is refused; then unsigned, nothing
+# signed and the zips holding the build's own files; each time the winget manifests valid against
+# the 1.28.0 schemas and every hash of the manifests and SHA256SUMS right.
 # Part of scripts/test.sh's whole run; leaves the unsigned release in dist/, the rest in
 # build/check-release/. Needs scripts/qemu-i386.sh for the x86 setup.
 set -euo pipefail
@@ -45,6 +47,10 @@ for path in sorted(glob.glob(os.path.join(dist, "winget", "*.yaml"))):
     schema = json.load(open(os.path.join(schemas, f"manifest.{manifest['ManifestType']}.1.28.0.json")))
     for error in jsonschema.Draft7Validator(schema).iter_errors(manifest):
         print(f"{os.path.basename(path)}: {error.message}"); bad += 1
+    if manifest["ManifestType"] == "installer":
+        codes = {code["InstallerReturnCode"]: code["ReturnResponse"] for code in manifest["ExpectedReturnCodes"]}
+        if codes != {2: "invalidParameter", 3: "installInProgress", 4: "packageInUse"}:
+            print(f"winget: the setup's exit codes are {codes}"); bad += 1
     for installer in manifest.get("Installers", []):
         name = installer["InstallerUrl"].rsplit("/", 1)[1]
         if installer["InstallerSha256"].lower() != digest(name):
@@ -58,9 +64,11 @@ sys.exit(bad)
 PY
 }
 
-# signed <file>: osslsigncode verifies its signature against the throwaway certificate.
+# signed <file> [time]: osslsigncode verifies its signature and time stamp against the throwaway
+# authorities as of the time given, by default one after the certificate's end.
 signed() {
-  osslsigncode verify -CAfile "$work/cert.pem" -in "$1" >"$work/verify.log" 2>&1
+  osslsigncode verify -CAfile "$work/ca.pem" -TSA-CAfile "$work/ca.pem" -time "${2:-$after_end}" \
+    -in "$1" >"$work/verify.log" 2>&1
 }
 
 # check_signed <dist>: the setups, the zips' deliverables and what each setup installs signed.
@@ -94,21 +102,33 @@ check_signed() {
 }
 
 start=$(date +%s)
+after_end=$(( start + 3 * 86400 ))
 mkdir -p "$work"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 1 \
-  -subj "/CN=Corvalent test signer" -addext extendedKeyUsage=codeSigning 2>/dev/null
+# certificate <name> <subject> <days> <extensions>: a key and a certificate issued by the throwaway CA.
+certificate() {
+  openssl req -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.csr" -subj "/CN=$2" 2>/dev/null
+  printf '%s\n' "$4" | tr ' ' '\n' >"$work/$1.ext"
+  openssl x509 -req -in "$work/$1.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial "0x$(openssl rand -hex 8)" \
+    -days "$3" -extfile "$work/$1.ext" -out "$work/$1.pem" 2>/dev/null
+}
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" -days 30 \
+  -subj "/CN=Corvalent test CA" -addext basicConstraints=critical,CA:TRUE \
+  -addext keyUsage=critical,keyCertSign 2>/dev/null
+certificate signer "Corvalent test signer" 1 "keyUsage=critical,digitalSignature extendedKeyUsage=codeSigning"
+certificate tsa "Corvalent test time stamps" 30 "keyUsage=critical,digitalSignature extendedKeyUsage=critical,timeStamping"
+cat "$work/tsa.pem" "$work/ca.pem" >"$work/tsa-chain.pem"
 printf 'throwaway' >"$work/password"
-openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.p12" \
-  -passout "file:$work/password"
+openssl pkcs12 -export -inkey "$work/signer.key" -in "$work/signer.pem" -certfile "$work/ca.pem" \
+  -out "$work/cert.p12" -passout "file:$work/password"
 sign=(--sign-pfx "$work/cert.p12" --sign-password-file "$work/password")
+unset CORVALENT_TIMESTAMP_URL CORVALENT_TIMESTAMP_CERTS CORVALENT_TIMESTAMP_KEY CORVALENT_NO_TIMESTAMP
 
-release signed "${sign[@]}"
+! "$root/scripts/release.sh" "${sign[@]}" >"$work/refused.log" 2>&1 || fail "a signed release without a time stamp went ahead"
+grep -q "no time-stamping authority" "$work/refused.log" || fail "the refusal gave no reason: $(cat "$work/refused.log")"
+CORVALENT_TIMESTAMP_CERTS=$work/tsa-chain.pem CORVALENT_TIMESTAMP_KEY=$work/tsa.key release signed "${sign[@]}"
 check_manifests "$work/signed"
 check_signed "$work/signed"
-say "signed release: manifests valid, hashes right, every signature verified"
-release signed-again "${sign[@]}"
-diff -r "$work/signed" "$work/signed-again" >/dev/null || fail "two signed releases differ"
-say "a second signed release is the same byte for byte"
+say "signed release: manifests valid, hashes right, every signature and its time stamp verified after the certificate's end"
 
 release unsigned
 check_manifests "$work/unsigned"
@@ -120,8 +140,13 @@ for arch in i686 x86_64; do
     cmp -s "$work/unzip-$package/Corvalent/$file" "$root/build/release-$arch/bin/$file" ||
       fail "unsigned $package zip: $file is not the build's"
   done
-  ! signed "$work"/unsigned/Corvalent-*-$package-setup.exe || fail "unsigned $package setup is signed"
+  ! signed "$work"/unsigned/Corvalent-*-$package-setup.exe "$start" || fail "unsigned $package setup is signed"
 done
+cp "$root/build/release-i686/bin/Corvalent.exe" "$work/unstamped.exe"
+CORVALENT_SIGN_PFX=$work/cert.p12 CORVALENT_SIGN_PASSWORD_FILE=$work/password CORVALENT_NO_TIMESTAMP=1 \
+  SOURCE_DATE_EPOCH=$start "$root/scripts/sign.sh" "$work/unstamped.exe"
+signed "$work/unstamped.exe" "$start" || fail "a file signed without a time stamp does not verify before the certificate's end"
+! signed "$work/unstamped.exe" || fail "a file signed without a time stamp verifies after the certificate's end"
 say "unsigned release: manifests valid, nothing signed; SHA256SUMS:"
 sed 's/^/  /' "$work/unsigned/SHA256SUMS"
 say "PASS in $(( $(date +%s) - start )) s"

@@ -9,6 +9,7 @@ packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xdotool cmake
 packages+=(osslsigncode openssl python3-jsonschema python3-yaml)
 packages+=(trayer x11vnc x11-apps x11-utils x11-xserver-utils)  # scripts/run.sh: tray, VNC, xwd, xwininfo, xrefresh
 packages+=(debootstrap)  # scripts/wine10-root.sh: the Debian 13 root of the Wine 10 run
+packages+=(fonts-wine)  # scripts/screenshots.sh: Wine's own fonts (Marlett draws the caption buttons)
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo=sudo
 if [ "${1:-}" = i686 ]; then

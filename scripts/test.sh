@@ -4,7 +4,8 @@
 # build under the machine's Wine 8, the same build again under Wine 10 in a Debian 13 root
 # (scripts/wine10-root.sh), then the i686 build (the 32-bit Wine loader under qemu, see
 # scripts/qemu-i386.sh); then the README's run command itself (scripts/check-run.sh) and the
-# release (scripts/check-release.sh).
+# release (scripts/check-release.sh). First of all it checks the project's pages
+# (scripts/check-docs.py).
 #   scripts/test.sh [x86_64|wine10|i686] [ctest arguments...]   one run alone; the rest goes to ctest
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +19,16 @@ with_i686=
 [[ " ${runs[*]} " == *" i686 "* ]] && { with_i686=i686; architectures+=(i686); }
 
 "$root/scripts/install-deps.sh" $with_i686
+summaries=()
+failed=0
+
+# The project's pages, before anything is built: links and pictures of README.md and
+# docs/development.md, and the README's two set-up commands.
+echo "==== docs ===="
+verdict=PASS
+"$root/scripts/check-docs.py" || { verdict=FAIL; failed=1; }
+summaries+=("$verdict docs: scripts/check-docs.py")
+
 [ -z "$with_i686" ] || "$root/scripts/qemu-i386.sh"
 [[ " ${runs[*]} " != *" wine10 "* ]] || "$root/scripts/wine10-root.sh"
 "$root/scripts/build.sh" tests "${architectures[@]}"
@@ -38,8 +49,6 @@ run_tests() {
   fi 2>&1 | tee "$root/build/$run/test.log"
 }
 
-summaries=()
-failed=0
 for run in "${runs[@]}"; do
   echo "==== $run ===="
   start=$(date +%s)

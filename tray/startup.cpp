@@ -104,6 +104,22 @@ static UINT DelayedSettingPeriod()
     return settings.delay * 1000;
 }
 
+typedef UINT_PTR (WINAPI *SetCoalescableTimerProc)(HWND window, UINT_PTR id, UINT elapse, TIMERPROC function,
+                                                    ULONG tolerance);
+
+#define POLL_PERIOD    1000
+#define POLL_TOLERANCE 250
+
+// The poll needs no precision: where the system can, its tick may join other wake-ups.
+static UINT_PTR StartPollTimer()
+{
+    SetCoalescableTimerProc setCoalescableTimer = (SetCoalescableTimerProc)(void (*)())
+        GetProcAddress(GetModuleHandleA("user32.dll"), "SetCoalescableTimer");
+    if (setCoalescableTimer)
+        return setCoalescableTimer(mainWindow, TIMER_POLL, POLL_PERIOD, NULL, POLL_TOLERANCE);
+    return SetTimer(mainWindow, TIMER_POLL, POLL_PERIOD, NULL);
+}
+
 static int CreateMainWindow(HINSTANCE instance)
 {
     WNDCLASSEXA windowClass = {};
@@ -144,7 +160,7 @@ static int RunTrayInstance(HINSTANCE instance)
     AddTrayIcon();
     LoadDialUpApi();
     UpdateHotKey();
-    if (!SetTimer(mainWindow, TIMER_POLL, 1000, NULL)) {
+    if (!StartPollTimer()) {
         MessageBoxA(mainWindow, "Couldn't create a timer", "Corvalent", MB_ICONWARNING);
         // Take the icon and the hot key away with the window before ending.
         CloseMainWindow(mainWindow);
@@ -179,22 +195,40 @@ static void RestrictLibrarySearch()
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
+// The exit code of a copy whose request the running copy refused: that copy runs elevated and its
+// message filter lets no request of an unelevated copy through (one of an older Corvalent).
+#define EXIT_REQUEST_REFUSED ERROR_ACCESS_DENIED
+
+// Says why the request went nowhere, where there is a desktop to show it on.
+static int ReportRefusedRequest()
+{
+    USEROBJECTFLAGS flags = {};
+    if (GetUserObjectInformationA(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, NULL)
+        && (flags.dwFlags & WSF_VISIBLE))
+        MessageBoxA(GetDesktopWindow(), "The running Corvalent was started as administrator and refuses "
+                    "requests from here. Exit it from its menu, or ask again as administrator.",
+                    "Corvalent", MB_ICONWARNING);
+    return EXIT_REQUEST_REFUSED;
+}
+
 // Hands the request to the running copy and waits for its process to end: 0 when it ended,
-// 1 when it could not be opened, did not take the request in time (it hangs) or did not end in
-// time. The request is sent in either case. A copy that ends on another copy's request before it
-// takes this one never answers, but its window is gone and its end is waited for all the same.
+// EXIT_REQUEST_REFUSED when it refused the request, 1 when it could not be opened, did not take the
+// request in time (it hangs) or did not end in time. A copy that ends on another copy's request
+// before it takes this one never answers, but its window is gone and its end is waited for all the same.
 static int RequestEnd(HWND runningCopy, UINT message)
 {
     DWORD processId = 0;
     DWORD_PTR answer = 0;
     GetWindowThreadProcessId(runningCopy, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    int taken = SendMessageTimeoutA(runningCopy, message, 0, 0, SMTO_NORMAL, COPY_END_TIMEOUT, &answer)
-        || !IsWindow(runningCopy);
-    if (!process)
-        return 1;
-    DWORD waited = taken ? WaitForSingleObject(process, COPY_END_TIMEOUT) : WAIT_TIMEOUT;
-    CloseHandle(process);
+    LRESULT sent = SendMessageTimeoutA(runningCopy, message, 0, 0, SMTO_NORMAL, COPY_END_TIMEOUT, &answer);
+    int refused = !sent && GetLastError() == ERROR_ACCESS_DENIED;
+    int taken = sent || !IsWindow(runningCopy);
+    DWORD waited = process && taken ? WaitForSingleObject(process, COPY_END_TIMEOUT) : WAIT_TIMEOUT;
+    if (process)
+        CloseHandle(process);
+    if (refused && !taken)
+        return ReportRefusedRequest();
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
 
@@ -206,16 +240,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return 1;
     HWND runningCopy = FindWindowA(MAIN_WINDOW_CLASS, NULL);
     if (cmdOptions && runningCopy) {
-        PostMessageA(runningCopy, MSG_SHOW_OPTIONS, 0, 0);
+        if (!PostMessageA(runningCopy, MSG_SHOW_OPTIONS, 0, 0) && GetLastError() == ERROR_ACCESS_DENIED)
+            return ReportRefusedRequest();
         return 0;
     }
     if (cmdExit)
         return runningCopy ? RequestEnd(runningCopy, MSG_EXIT) : 0;
-    // Nothing is left afterwards to switch the state back, so every uninstall goes online first.
+    // Nothing is left afterwards to switch the state back, so every uninstall goes online first;
+    // with a running copy again once it has ended, since its AutoSwitch may go offline meanwhile.
     if (cmdUninstall)
+        SetOffline(0);  // before any request
+    if (cmdUninstall && runningCopy) {
+        int ended = RequestEnd(runningCopy, MSG_UNINSTALL);
         SetOffline(0);
-    if (cmdUninstall && runningCopy)
-        return RequestEnd(runningCopy, MSG_UNINSTALL);
+        return ended;
+    }
     if (runningCopy && !cmdStartup) {
         MessageBoxA(GetDesktopWindow(), "Corvalent is already running.\n", "Corvalent", MB_ICONWARNING);
         return 1;

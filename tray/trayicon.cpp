@@ -17,7 +17,14 @@ static const DWORD trayIconIds[TRAY_ICON_COUNT] = {
     IDI_OFFLINE, IDI_ONLINE, IDI_AUTO_OFFLINE, IDI_AUTO_ONLINE, IDI_CONNECTED_OFFLINE, IDI_CONNECTED_ONLINE,
 };
 
-static HICON trayIcons[TRAY_ICON_COUNT];
+// The six pictures at one size, the shell's small-icon size for the DPI they were loaded for.
+struct TrayIconSet {
+    HICON icons[TRAY_ICON_COUNT];
+    int size;
+};
+
+static HINSTANCE trayIconInstance;
+static TrayIconSet trayIcons;
 
 // The shell's first record form: the fields up to and including the 64-character tooltip.
 #define TRAY_ICON_DATA_SIZE NOTIFYICONDATAA_V1_SIZE
@@ -32,15 +39,71 @@ static int trayIconAdded;
 static int trayIconMayExist;  // an add was tried since the last delete or shell restart
 static int lastShownOffline = -1;
 
-BOOL LoadTrayIcons(HINSTANCE instance)
+typedef UINT (WINAPI *GetDpiForWindowProc)(HWND window);
+typedef UINT (WINAPI *GetDpiForSystemProc)();
+typedef int (WINAPI *GetSystemMetricsForDpiProc)(int index, UINT dpi);
+
+// The shell's small-icon size at dpi; at dpi 0, at the DPI of the main window (of the system
+// before the window exists). Systems before Windows 10 have one DPI, which GetSystemMetrics
+// already applies.
+static int SmallIconSize(UINT dpi)
+{
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    GetSystemMetricsForDpiProc getSystemMetricsForDpi = (GetSystemMetricsForDpiProc)(void (*)())
+        GetProcAddress(user32, "GetSystemMetricsForDpi");
+    GetDpiForWindowProc getDpiForWindow = (GetDpiForWindowProc)(void (*)())GetProcAddress(user32, "GetDpiForWindow");
+    GetDpiForSystemProc getDpiForSystem = (GetDpiForSystemProc)(void (*)())GetProcAddress(user32, "GetDpiForSystem");
+    int size = 0;
+    if (getSystemMetricsForDpi && getDpiForWindow && getDpiForSystem) {
+        if (!dpi)
+            dpi = mainWindow ? getDpiForWindow(mainWindow) : getDpiForSystem();
+        size = getSystemMetricsForDpi(SM_CXSMICON, dpi);
+    }
+    return size > 0 ? size : GetSystemMetrics(SM_CXSMICON);
+}
+
+static void DestroyTrayIconSet(TrayIconSet *set)
 {
     for (int index = 0; index < TRAY_ICON_COUNT; index++) {
-        trayIcons[index] = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(trayIconIds[index] & 0xFFFF),
-                                             IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
-        if (!trayIcons[index])
+        if (set->icons[index])
+            DestroyIcon(set->icons[index]);
+        set->icons[index] = NULL;
+    }
+}
+
+// Each picture from the frame of its resource that has the size; none when one fails.
+static BOOL LoadTrayIconSet(TrayIconSet *set, int size)
+{
+    *set = TrayIconSet();
+    set->size = size;
+    for (int index = 0; index < TRAY_ICON_COUNT; index++) {
+        set->icons[index] = (HICON)LoadImageA(trayIconInstance, MAKEINTRESOURCEA(trayIconIds[index] & 0xFFFF),
+                                              IMAGE_ICON, size, size, LR_DEFAULTCOLOR);
+        if (!set->icons[index]) {
+            DestroyTrayIconSet(set);
             return FALSE;
+        }
     }
     return TRUE;
+}
+
+BOOL LoadTrayIcons(HINSTANCE instance)
+{
+    trayIconInstance = instance;
+    return LoadTrayIconSet(&trayIcons, SmallIconSize(0));
+}
+
+void RescaleTrayIcons(UINT dpi)
+{
+    TrayIconSet loaded;
+    int size = SmallIconSize(dpi);
+    if (size == trayIcons.size || !LoadTrayIconSet(&loaded, size))
+        return;
+    TrayIconSet shown = trayIcons;
+    trayIcons = loaded;
+    RefreshTray(1);
+    // The shell keeps a copy of the picture it was given.
+    DestroyTrayIconSet(&shown);
 }
 
 static int TrayIconIndex(int offline)
@@ -58,7 +121,7 @@ static void FillTrayIconData(NOTIFYICONDATAA *data, int offline)
     data->cbSize = TRAY_ICON_DATA_SIZE;
     data->hWnd = mainWindow;
     data->uID = TRAY_ICON_UID;
-    data->hIcon = trayIcons[TrayIconIndex(offline)];
+    data->hIcon = trayIcons.icons[TrayIconIndex(offline)];
     wsprintfA(tip, "Working %s", offline == 1 ? "Offline" : "Online");
     if (settings.options & OPT_AUTOSWITCH_TOOLTIPS) {
         wsprintfA(autoSwitchTip, ". AutoSwitch %s", (settings.options & OPT_AUTOSWITCH) ? "On" : "Off");
@@ -128,6 +191,8 @@ void RefreshTray(int force)
         return;
     FillTrayIconData(&trayIconData, cachedOffline);
     trayIconData.uFlags = NIF_ICON | NIF_TIP;
+    // Refused: the icon may be gone with a shell whose restart went unannounced (a crash, or a
+    // "TaskbarCreated" that could not reach this copy), so the next poll adds it again.
     if (!Shell_NotifyIconA(NIM_MODIFY, &trayIconData))
-        lastShownOffline = -1;  // not shown: the next refresh draws again
+        trayIconAdded = 0;
 }

@@ -145,20 +145,34 @@ static void OnTimer(HWND window, WPARAM timer)
 }
 
 typedef BOOL (WINAPI *ChangeWindowMessageFilterExProc)(HWND window, UINT message, DWORD action, void *status);
+typedef BOOL (WINAPI *ChangeWindowMessageFilterProc)(UINT message, DWORD flag);
 
-// A copy running elevated gets no message from the unelevated shell unless it lets it through;
-// systems before Windows 7 have no such filter per window.
-static void AllowTaskbarCreated(HWND window)
+// A copy running elevated gets no message from unelevated processes unless it lets it through:
+// the shell's restart, and the requests of other copies, which ask only what this copy's own user
+// may do anyway. Windows 7 and later filter per window, Vista per process; XP not at all.
+static void AllowMessagesFromUnelevated(HWND window)
 {
+    const UINT messages[] = { taskbarCreatedMsg, MSG_SHOW_OPTIONS, MSG_EXIT, MSG_UNINSTALL };
+    HMODULE user32 = GetModuleHandleA("user32.dll");
     ChangeWindowMessageFilterExProc changeWindowMessageFilterEx = (ChangeWindowMessageFilterExProc)(void (*)())
-        GetProcAddress(GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx");
-    if (changeWindowMessageFilterEx && taskbarCreatedMsg)
-        changeWindowMessageFilterEx(window, taskbarCreatedMsg, MSGFLT_ALLOW, NULL);
+        GetProcAddress(user32, "ChangeWindowMessageFilterEx");
+    ChangeWindowMessageFilterProc changeWindowMessageFilter = (ChangeWindowMessageFilterProc)(void (*)())
+        GetProcAddress(user32, "ChangeWindowMessageFilter");
+    for (UINT message : messages) {
+        if (!message)
+            continue;
+        if (changeWindowMessageFilterEx)
+            changeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, NULL);
+        else if (changeWindowMessageFilter)
+            changeWindowMessageFilter(message, MSGFLT_ADD);
+    }
 }
 
+// The shell restarts also when the display scale changes: the pictures follow the new size.
 static void OnTaskbarCreated()
 {
     ForgetTrayIcon();
+    RescaleTrayIcons(0);
     AddTrayIcon();
 }
 
@@ -167,7 +181,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_CREATE:
         taskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
-        AllowTaskbarCreated(window);
+        AllowMessagesFromUnelevated(window);
         return 0;
     case WM_DESTROY:
         OnDestroy(window);
@@ -188,6 +202,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case MSG_TRAY:
         OnTrayNotify(wParam, lParam);
+        return 0;
+    case WM_DPICHANGED:
+        // The hidden window stays where it is; only the pictures take the new DPI.
+        RescaleTrayIcons(LOWORD(wParam));
+        return 0;
+    case WM_SETTINGCHANGE:
+        RescaleTrayIcons(0);
         return 0;
     case MSG_SHOW_OPTIONS:
         ShowOptions();

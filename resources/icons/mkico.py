@@ -3,12 +3,15 @@
 #
 # Source format
 #   The file holds one or more images. Each image starts with a header line
-#       size 16        or        size 32
-#   followed by exactly that many rows of exactly that many characters, one
-#   character per pixel, top row first, left pixel first. Trailing blanks and
-#   the line ending are ignored. Outside an image, blank lines and lines whose
-#   first character is '#' are skipped, so they can separate and annotate the
-#   images. A file may hold each size at most once.
+#       size N         (N one of 16, 20, 24, 32, 48, 64)
+#   followed by exactly N rows of exactly N characters, one character per
+#   pixel, top row first, left pixel first. Trailing blanks and the line ending
+#   are ignored. Outside an image, blank lines and lines whose first character
+#   is '#' are skipped, so they can separate and annotate the images. A file may
+#   hold each size at most once. A header
+#       size N from M
+#   has no rows: the image is the earlier image of size M with every pixel
+#   repeated N/M times across and down (N a whole multiple of M).
 #
 #   One character per colour of the standard Windows 16-colour palette; the
 #   lower-case letter is the dark shade, the upper-case letter the bright one:
@@ -27,7 +30,7 @@
 import struct
 import sys
 
-SIZES = ('16', '32')
+SIZES = ('16', '20', '24', '32', '48', '64')
 
 # Source character and RGB value of each palette entry, in palette order.
 PALETTE = (
@@ -58,10 +61,19 @@ class SourceError(Exception):
 
 def parse_header(text, line_number):
     words = text.split()
-    if len(words) != 2 or words[0] != 'size' or words[1] not in SIZES:
-        raise SourceError('line %d: expected an image header "size 16" or "size 32", found "%s"'
-                          % (line_number, text))
-    return int(words[1])
+    if (len(words) not in (2, 4) or words[0] != 'size' or words[1] not in SIZES
+            or (len(words) == 4 and (words[2] != 'from' or words[3] not in SIZES))):
+        raise SourceError('line %d: expected an image header "size N" or "size N from M" (N and M one of %s),'
+                          ' found "%s"' % (line_number, ', '.join(SIZES), text))
+    size = int(words[1])
+    source = int(words[3]) if len(words) == 4 else 0
+    if source and size % source:
+        raise SourceError('line %d: %d is not a whole multiple of %d' % (line_number, size, source))
+    return size, source
+
+
+def scaled(rows, factor):
+    return [''.join(char * factor for char in text) for text in rows for _ in range(factor)]
 
 
 def check_row(text, line_number, size):
@@ -93,11 +105,16 @@ def parse_source(lines):
         if images and not text.startswith('size'):
             raise SourceError('line %d: a row too many, the image of line %d already has %d rows'
                               % (line_number, header_line, size))
-        size = parse_header(text, line_number)
+        size, source = parse_header(text, line_number)
         if any(len(image) == size for image in images):
             raise SourceError('line %d: a second %dx%d image' % (line_number, size, size))
         header_line = line_number
         rows = []
+        if source:
+            original = [image for image in images if len(image) == source]
+            if not original:
+                raise SourceError('line %d: no %dx%d image before it' % (line_number, source, source))
+            rows = scaled(original[0], size // source)
         images.append(rows)
     if len(rows) < size:
         raise SourceError('end of file: image of line %d has %d rows, expected %d'

@@ -1,10 +1,14 @@
 // The yardstick of the resident benchmark: the least a tray program can be, one window and one
-// notification-area icon; "exit" ends a running copy. Built like the deliverables; run by resident_bench.
+// notification-area icon; "exit" ends a running copy. With "wininet" it is the floor of any such
+// switch: it also reads WinInet's connected state at start and once a second, as a poll would.
+// Built like the deliverables; run by resident_bench.
 #include <windows.h>
 #include <shellapi.h>
+#include <wininet.h>
 
 static const char CLASS_NAME[] = "MinimalTray";
 static const UINT ICON_ID = 1;
+static const UINT_PTR QUERY_TIMER = 1;
 
 static void SetUpIconData(NOTIFYICONDATAA *icon, HWND window)
 {
@@ -14,8 +18,19 @@ static void SetUpIconData(NOTIFYICONDATAA *icon, HWND window)
     icon->uID = ICON_ID;
 }
 
+static void QueryConnectedState(void)
+{
+    DWORD state = 0;
+    DWORD size = sizeof state;
+    InternetQueryOptionA(NULL, INTERNET_OPTION_CONNECTED_STATE, &state, &size);
+}
+
 static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_TIMER && wParam == QUERY_TIMER) {
+        QueryConnectedState();
+        return 0;
+    }
     if (message != WM_DESTROY)
         return DefWindowProcA(window, message, wParam, lParam);
     NOTIFYICONDATAA icon;
@@ -33,6 +48,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
             SendMessageA(running, WM_CLOSE, 0, 0);
         return 0;
     }
+    BOOL queries = lstrcmpiA(commandLine, "wininet") == 0;
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
@@ -42,6 +58,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     HWND window = CreateWindowA(CLASS_NAME, "", WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL, instance, NULL);
     if (!window)
         return 1;
+    if (queries) {
+        QueryConnectedState();
+        if (!SetTimer(window, QUERY_TIMER, 1000, NULL))
+            return 1;
+    }
     NOTIFYICONDATAA icon;
     SetUpIconData(&icon, window);
     icon.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;

@@ -1,10 +1,11 @@
-// Measures what Corvalent.exe costs against a minimal tray program (minimal_tray.exe): the time from
+// Measures what Corvalent.exe costs against a minimal tray program (minimal_tray.exe) and against the
+// floor (the minimal program with "wininet": plus one WinInet state query a second): the time from
 // start to its icon in the notification area, the time a second copy with "exit" takes to end the
 // first, and the working set and private bytes after an idle period. Run by scripts/bench-resident.sh.
 //
 //   resident_bench <runs> <idle-seconds>
 //
-// Both programs run from a stage as Corvalent.exe, with Wine's own WinInet and dial-up libraries.
+// Every program runs from a stage as Corvalent.exe, with Wine's own WinInet and dial-up libraries.
 // Prints "<figure> <program> <value>" lines on stdout (times in milliseconds, memory in KiB).
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +26,7 @@ struct Subject {
   const char* name;
   std::wstring file;       // staged as Corvalent.exe
   harness::Library library;
+  const wchar_t* words;    // its command line
 };
 
 struct Times {
@@ -87,7 +89,7 @@ int TimeOneRun(const Subject& subject, const harness::TrayRecorder& tray, Times*
   harness::Program first(stage);
   size_t from = tray.Count();
   double started = Now();
-  if (!first.Start()) return Fail(subject.name, "did not start");
+  if (!first.Start(subject.words)) return Fail(subject.name, "did not start");
   if (!WaitForAdd(tray, from)) return Fail(subject.name, "added no tray icon");
   times->start.push_back(Now() - started);
 
@@ -102,13 +104,21 @@ int TimeOneRun(const Subject& subject, const harness::TrayRecorder& tray, Times*
   return 0;
 }
 
-int TimeRuns(const Subject& subject, const harness::TrayRecorder& tray, int runs) {
-  Times times;
+const int kSubjects = 3;
+
+// The runs take turns, one of each program after the other, so that the load of a shared machine
+// weighs on all of them alike.
+int TimeRuns(const Subject (&subjects)[kSubjects], const harness::TrayRecorder& tray, int runs) {
+  Times times[kSubjects];
   for (int run = 0; run < runs; run++) {
-    if (TimeOneRun(subject, tray, &times)) return 1;
+    for (int index = 0; index < kSubjects; index++) {
+      if (TimeOneRun(subjects[index], tray, &times[index])) return 1;
+    }
   }
-  printf("start_ms %s %.1f\n", subject.name, Median(times.start));
-  printf("exit_ms %s %.1f\n", subject.name, Median(times.exit));
+  for (int index = 0; index < kSubjects; index++) {
+    printf("start_ms %s %.1f\n", subjects[index].name, Median(times[index].start));
+    printf("exit_ms %s %.1f\n", subjects[index].name, Median(times[index].exit));
+  }
   return 0;
 }
 
@@ -155,24 +165,27 @@ int PrintMemory(const Subject& subject, const harness::Program& program, const h
   return 0;
 }
 
-// Both programs idle side by side for the same period, then their memory is read.
-int MeasureIdle(const Subject (&subjects)[2], const harness::TrayRecorder& tray, DWORD seconds) {
-  harness::Stage stages[2] = {harness::Stage(OptionsOf(subjects[0])), harness::Stage(OptionsOf(subjects[1]))};
-  harness::Program programs[2] = {harness::Program(stages[0]), harness::Program(stages[1])};
-  for (int index = 0; index < 2; index++) {
+// The programs idle side by side for the same period, then their memory is read.
+int MeasureIdle(const Subject (&subjects)[kSubjects], const harness::TrayRecorder& tray, DWORD seconds) {
+  harness::Stage stages[kSubjects] = {harness::Stage(OptionsOf(subjects[0])), harness::Stage(OptionsOf(subjects[1])),
+                                      harness::Stage(OptionsOf(subjects[2]))};
+  harness::Program programs[kSubjects] = {harness::Program(stages[0]), harness::Program(stages[1]),
+                                          harness::Program(stages[2])};
+  HANDLE processes[kSubjects];
+  for (int index = 0; index < kSubjects; index++) {
     size_t from = tray.Count();
-    if (!stages[index].Ready() || !programs[index].Start() || !WaitForAdd(tray, from)) {
+    if (!stages[index].Ready() || !programs[index].Start(subjects[index].words) || !WaitForAdd(tray, from)) {
       return Fail(subjects[index].name, "did not start to its icon");
     }
+    processes[index] = programs[index].Process();
   }
   // The idle period is plain waiting time; it ends early only when a program dies.
-  HANDLE processes[2] = {programs[0].Process(), programs[1].Process()};
-  if (WaitForMultipleObjects(2, processes, FALSE, seconds * 1000) != WAIT_TIMEOUT) {
+  if (WaitForMultipleObjects(kSubjects, processes, FALSE, seconds * 1000) != WAIT_TIMEOUT) {
     return Fail("idle", "a program ended during the idle period");
   }
   printf("idle_seconds %lu\n", seconds);
   int failed = 0;
-  for (int index = 0; index < 2; index++) failed |= PrintMemory(subjects[index], programs[index], stages[index]);
+  for (int index = 0; index < kSubjects; index++) failed |= PrintMemory(subjects[index], programs[index], stages[index]);
   return failed;
 }
 
@@ -187,13 +200,13 @@ int main(int argc, char** argv) {
   }
   harness::TrayRecorder tray;
   if (!tray.Ready()) return Fail("tray", "the recording notification area is not ready");
-  const Subject subjects[2] = {
-      {"corvalent", harness::JoinPath(harness::BinFolder(), L"Corvalent.exe"), harness::Library::Real},
-      {"minimal", harness::JoinPath(harness::TestsFolder(), L"minimal_tray.exe"), harness::Library::Absent}};
+  std::wstring minimal = harness::JoinPath(harness::TestsFolder(), L"minimal_tray.exe");
+  const Subject subjects[kSubjects] = {
+      {"corvalent", harness::JoinPath(harness::BinFolder(), L"Corvalent.exe"), harness::Library::Real, L""},
+      {"minimal", minimal, harness::Library::Absent, L""},
+      {"floor", minimal, harness::Library::Absent, L"wininet"}};
   printf("runs %d\n", runs);
-  for (const Subject& subject : subjects) {
-    if (TimeRuns(subject, tray, runs)) return 1;
-  }
+  if (TimeRuns(subjects, tray, runs)) return 1;
   fflush(stdout);
   return MeasureIdle(subjects, tray, static_cast<DWORD>(seconds));
 }

@@ -107,7 +107,8 @@ TEST_F(RequestsTest, CopyAskingToEndWaitsForTheRunningCopyAndEndsWithOneWhenItDo
   const struct {
     const wchar_t* word;
     UINT request;
-  } cases[] = {{L"exit", MSG_EXIT}, {L"uninstall", MSG_UNINSTALL}};
+    bool offlineAfter;  // at the end, when the copy asked went offline (its AutoSwitch) meanwhile
+  } cases[] = {{L"exit", MSG_EXIT, true}, {L"uninstall", MSG_UNINSTALL, false}};
   for (const auto& row : cases) {
     SCOPED_TRACE(std::string(row.word, row.word + lstrlenW(row.word)));
     StandInCopy running;
@@ -115,10 +116,12 @@ TEST_F(RequestsTest, CopyAskingToEndWaitsForTheRunningCopyAndEndsWithOneWhenItDo
     Program asking(stage);
     ASSERT_TRUE(asking.Start(row.word));
     EXPECT_EQ(running.WaitForRequest(), row.request);
+    doubles.SetWorkingOffline(true);
     ULONGLONG handled = GetTickCount64();
     EXPECT_FALSE(asking.WaitForExit(2000)) << "ended while the copy it asked still runs";
     EXPECT_EQ(asking.WaitForExit(10000), std::optional<DWORD>(1)) << "the wait is not bounded";
     EXPECT_GE(GetTickCount64() - handled, 2000u);
+    EXPECT_EQ(doubles.WorkingOffline(), row.offlineAfter) << "online again only after an uninstall's wait";
   }
 }
 

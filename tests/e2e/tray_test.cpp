@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,8 @@ std::string Narrow(const std::wstring& text) {
 
 class TrayTest : public ::testing::Test {
  protected:
+  explicit TrayTest(const StageOptions& options = StageOptions()) : stage(options) {}
+
   void SetUp() override {
     ASSERT_TRUE(doubles.Ready());
     ASSERT_TRUE(tray.Ready());
@@ -241,6 +244,87 @@ TEST_F(TrayTest, TipOptionAloneSaysAutoSwitchOffWithThePlainPictures) {
   ASSERT_TRUE(offline);
   ExpectModify(*offline, OFFLINE, L"Working Offline. AutoSwitch Off");
 }
+
+// At each display scale the shell gets the picture's frame of its small-icon size, and after a
+// scale change the next picture has the new size (at 96 DPI: the 16x16 pictures as they always were).
+// The Options and About dialogs show their icons in the large-icon size of the scale.
+struct ScaleCase {
+  DWORD logPixels;
+  UINT size;
+  LONG dialogIconSize;
+  WORD changedDpi;
+  UINT changedSize;
+};
+
+void PrintTo(const ScaleCase& scale, std::ostream* out) {
+  *out << scale.logPixels << " DPI";
+}
+
+StageOptions AtDpi(DWORD logPixels) {
+  StageOptions options;
+  options.logPixels = logPixels;
+  return options;
+}
+
+class ScaleTrayTest : public TrayTest, public ::testing::WithParamInterface<ScaleCase> {
+ protected:
+  ScaleTrayTest() : TrayTest(AtDpi(GetParam().logPixels)) {}
+
+  void ExpectPictureOfSize(const TrayRecord& record, UINT size) {
+    std::optional<IconPicture> frame = PictureOfResource(stage.ProgramPath(), PICTURE_IDS[OFFLINE], size);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(record.icon.width, size);
+    EXPECT_EQ(record.icon.height, size);
+    EXPECT_EQ(record.icon.colour, frame->colour);
+    // Of a mask that the shell's copy cuts short, the rows that came.
+    ASSERT_LE(record.icon.mask.size(), frame->mask.size());
+    EXPECT_TRUE(std::equal(record.icon.mask.begin(), record.icon.mask.end(), frame->mask.begin()));
+  }
+
+  // Opens the dialog from the menu command, checks the size of each of its icons and closes it.
+  void ExpectDialogIcons(WORD command, const wchar_t* title, size_t icons) {
+    ASSERT_TRUE(program.Post(Command(command)));
+    HWND dialog = WaitForShownDialog(program.ProcessId(), title, kWaitMs, program.Process());
+    ASSERT_TRUE(dialog) << "no dialog " << Narrow(title);
+    size_t found = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON || WindowClass(child) != L"Static") continue;
+      RECT rect = {};
+      GetClientRect(child, &rect);
+      EXPECT_EQ(rect.right, GetParam().dialogIconSize) << Narrow(title) << " icon " << found;
+      EXPECT_EQ(rect.bottom, GetParam().dialogIconSize) << Narrow(title) << " icon " << found;
+      found++;
+    }
+    EXPECT_EQ(found, icons) << Narrow(title);
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, program.Process()));
+  }
+};
+
+TEST_P(ScaleTrayTest, PicturesHaveTheIconSizesOfTheScaleAndTheTrayFollowsItsChange) {
+  ASSERT_TRUE(StartTray(0, true));
+  std::vector<TrayRecord> records = tray.Records();
+  ExpectPictureOfSize(records[0], GetParam().size);
+  if (GetParam().size == 16) ExpectAdd(records[0], OFFLINE, L"Working Offline");
+
+  size_t count = tray.Count();
+  WORD dpi = GetParam().changedDpi;
+  Handle(Message{WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0});
+  std::optional<TrayRecord> changed = NextModify(count);
+  ASSERT_TRUE(changed) << "no redraw after the scale changed";
+  ExpectPictureOfSize(*changed, GetParam().changedSize);
+
+  // The dialogs take the scale of the display they are on.
+  ExpectDialogIcons(IDM_ABOUT, L"About Corvalent", 2);
+  ExpectDialogIcons(IDM_OPTIONS, L"Corvalent Options", 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, ScaleTrayTest,
+                         ::testing::Values(ScaleCase{96, 16, 32, 144, 24}, ScaleCase{144, 24, 48, 192, 32},
+                                           ScaleCase{192, 32, 64, 96, 16}),
+                         [](const ::testing::TestParamInfo<ScaleCase>& info) {
+                           return "At" + std::to_string(info.param.logPixels) + "Dpi";
+                         });
 
 // With AutoSwitch on, one run shows all four connection pictures: it starts offline with a
 // connection (the priming keeps it offline), another program goes online, then the connection
@@ -523,16 +607,18 @@ TEST_F(TrayTest, IconWhoseAddsWereRefusedIsDeletedAtExit) {
   EXPECT_EQ(tray.Records().back().message, static_cast<DWORD>(NIM_DELETE));
 }
 
-// A refused modify is not taken as shown: the next refresh draws again although nothing changed.
-TEST_F(TrayTest, RefusedModifyIsDrawnAgainByTheNextRefresh) {
+// A refused modify means the icon may be gone (a shell restart that sent no "TaskbarCreated"): the
+// next poll adds it again, and draws it.
+TEST_F(TrayTest, RefusedModifyIsAddedAgainByTheNextPoll) {
   ASSERT_TRUE(StartTray(0, false));
   tray.RefuseNext(1);
   doubles.SetWorkingOffline(true);
   size_t at = 0;
   ASSERT_TRUE(ModifyShowing(OFFLINE, 3, ONE_REFRESH_MS, &at));
-  std::optional<TrayRecord> again = NextModify(at + 1, ONE_REFRESH_MS);
-  ASSERT_TRUE(again) << "the refused redraw was not tried again";
-  ExpectModify(*again, OFFLINE, L"Working Offline");
+  std::optional<TrayRecord> add = tray.WaitForRecord(at + 1, ONE_REFRESH_MS);
+  ASSERT_TRUE(add && add->message == NIM_ADD) << "the icon was not added again";
+  ExpectAdd(*add, OFFLINE, L"Working Offline");
+  EXPECT_TRUE(NextModify(at + 2, ONE_REFRESH_MS)) << "the icon added again was not drawn";
 }
 
 // ---- The tray menu, read from the screen: the program's menu cannot be asked from another process.
@@ -705,6 +791,14 @@ TEST_F(TrayMenuTest, MenuOpensAtTheCursorWithTheCheckOnTheWorkingState) {
   EXPECT_EQ(SetCount(), sets);
   EXPECT_EQ(tray.Count(), count);
   EXPECT_TRUE(program.Running());
+
+  // The shell hands Enter, Space and the menu key on the icon over as a right click; in the menu
+  // the arrow keys pass over the separators and Enter chooses "Work &Online".
+  ASSERT_TRUE(OpenMenu(&menu));
+  for (WPARAM key : {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}) PostMessageW(VisibleMenu(), WM_KEYDOWN, key, 0);
+  ASSERT_TRUE(doubles.WaitFor([&](const DoubleStateBlock& block) { return block.wininet.setCount > sets; }));
+  ASSERT_TRUE(WaitForMenuClosed());
+  ExpectLastSetOnline();
 }
 
 // ---- The start-up mode, applied by a copy started with "startup" that exits right afterwards.

@@ -83,6 +83,8 @@ struct StageOptions {
   DialUp dialUp = DialUp::Double;
   std::wstring program;               // file staged as Corvalent.exe; empty: bin\Corvalent.exe
   std::wstring nameSuffix;            // appended to the folder's name (say, letters outside the code page)
+  DWORD logPixels = 0;                // display scale in DPI (the prefix's LogPixels) for programs started
+                                      // while the stage exists; 0: as it is
 };
 
 class Stage {
@@ -106,6 +108,7 @@ class Stage {
   StageOptions options_;
   std::wstring folder_;
   std::wstring error_;
+  std::optional<DWORD> savedLogPixels_;  // the prefix's value before the stage set its own
 };
 
 // ---- program.cpp: Corvalent.exe (or whatever was staged as it) running from a stage.

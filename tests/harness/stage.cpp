@@ -37,6 +37,24 @@ static void RemoveTree(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
+// Wine takes the DPI of a starting process from this value of the current user.
+static const wchar_t DESKTOP_KEY[] = L"Control Panel\\Desktop";
+
+static std::optional<DWORD> ReadLogPixels() {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (RegGetValueW(HKEY_CURRENT_USER, DESKTOP_KEY, L"LogPixels", RRF_RT_REG_DWORD, nullptr, &value, &size)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+static bool WriteLogPixels(const std::optional<DWORD>& value) {
+  if (!value) return RegDeleteKeyValueW(HKEY_CURRENT_USER, DESKTOP_KEY, L"LogPixels") == ERROR_SUCCESS;
+  return RegSetKeyValueW(HKEY_CURRENT_USER, DESKTOP_KEY, L"LogPixels", REG_DWORD, &*value, sizeof(DWORD)) ==
+         ERROR_SUCCESS;
+}
+
 static void AppendOverride(std::wstring* overrides, const wchar_t* entry) {
   if (!overrides->empty()) *overrides += L";";
   *overrides += entry;
@@ -54,9 +72,14 @@ Stage::Stage(const StageOptions& options) : options_(options) {
   if (options.library == Library::WithoutEntry) Add(JoinPath(DoublesFolder(), L"noentry\\CVConfig.dll"));
   if (options.winInetDouble) Add(JoinPath(DoublesFolder(), L"wininet.dll"));
   if (options.dialUp == DialUp::Double) Add(JoinPath(DoublesFolder(), L"rasapi32.dll"));
+  if (options.logPixels) {
+    savedLogPixels_ = ReadLogPixels();
+    if (!WriteLogPixels(options.logPixels) && error_.empty()) error_ = L"could not write LogPixels";
+  }
 }
 
 Stage::~Stage() {
+  if (options_.logPixels) WriteLogPixels(savedLogPixels_);
   if (!folder_.empty()) RemoveTree(folder_);
 }
 

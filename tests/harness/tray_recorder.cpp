@@ -56,6 +56,9 @@ static bool IconOf(const BYTE* data, DWORD size, const RecordLayout& layout, Ico
   if (icon.width > 256 || icon.height > 256 || icon.planes * icon.bitsPerPixel > 32) return false;
   size_t maskBytes = RowBytes(icon.width, 1) * icon.height;
   size_t colourBytes = RowBytes(icon.width, icon.planes * icon.bitsPerPixel) * icon.height;
+  // Wine 8 counts the mask of a width that is no multiple of 16 as width x height / 8 bytes: the
+  // padded rows, cut short by the padding's length.
+  if (layout.pixels + maskBytes + colourBytes != size) maskBytes = icon.width * icon.height / 8;
   if (layout.pixels + maskBytes + colourBytes != size) return false;
   const BYTE* mask = data + layout.pixels;
   icon.mask.assign(mask, mask + maskBytes);

@@ -22,7 +22,10 @@ const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 const wchar_t kSettingsValues[][16] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
 const UINT kMsgExit = 1026;       // the program's MSG_EXIT, what "exit" sends to a running copy
 const DWORD kSetupMs = 60000;     // one run of the setup program or the uninstaller
-const DWORD kAbortedByScript = 2;  // the setup's exit code when it refuses
+// The setup's exit codes when it refuses.
+const DWORD kBadFolder = 2;
+const DWORD kSetupRunning = 3;
+const DWORD kCopyRunning = 4;
 
 std::wstring KnownFolder(int csidl) {
   wchar_t path[MAX_PATH];
@@ -509,7 +512,7 @@ TEST_F(Setup, FolderThatCannotBeWrittenIsRefusedWithNothingInstalled) {
   ASSERT_FALSE(MissingDrive().empty());
   for (const std::wstring& folder : {blocker, JoinPath(blocker, L"Corvalent"), MissingDrive() + L"\\Corvalent"}) {
     SCOPED_TRACE(folder);
-    EXPECT_EQ(RunToEnd(SetupCommand(L"/S /D=" + folder)), kAbortedByScript);
+    EXPECT_EQ(RunToEnd(SetupCommand(L"/S /D=" + folder)), kBadFolder);
     ExpectNothingInstalledIn(folder);
 
     // With its pages, such a folder leaves "Install" disabled until the user picks another one.
@@ -530,17 +533,31 @@ TEST_F(Setup, SecondSetupWhileOneRunsIsRefused) {
   HWND window = WaitForSetupWindow(first);
   ASSERT_NE(window, nullptr);
 
-  EXPECT_EQ(RunToEnd(SetupCommand(L"/S")), kAbortedByScript);
+  EXPECT_EQ(RunToEnd(SetupCommand(L"/S")), kSetupRunning);
   Started& second = Start(SetupCommand(L""));
   harness::BoxWatcher boxes(second.ProcessId());
   std::optional<harness::BoxRecord> box = boxes.WaitForBox(0);
   ASSERT_TRUE(box.has_value()) << "the second setup showed no message";
   EXPECT_EQ(box->text, L"Corvalent Setup is already running.");
-  EXPECT_EQ(second.WaitForExit(), kAbortedByScript);
+  EXPECT_EQ(second.WaitForExit(), kSetupRunning);
 
   PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(first.WaitForExit().has_value());
   ExpectNothingInstalledIn(DefaultFolder());
+}
+
+// A running copy that stays after it was asked to end and waited for is not asked again: the setup
+// gives up at once, installs nothing and says why in its exit code.
+TEST_F(Setup, RunningCopyThatDoesNotEndIsRefusedWithNothingInstalled) {
+  Started& stays = Start(L"\"" + JoinPath(harness::TestsFolder(), L"slow_exit.exe") + L"\" stay");
+  ASSERT_NE(harness::WaitForTopWindow(stays.ProcessId(), L"Corvalent", nullptr, kWaitMs, stays.Process()), nullptr);
+
+  ULONGLONG started = GetTickCount64();
+  EXPECT_EQ(RunToEnd(SetupCommand(L"/S")), kCopyRunning);
+  EXPECT_LT(GetTickCount64() - started, 30000u) << "asked the same copy again";
+  ExpectNothingInstalledIn(DefaultFolder());
+  TerminateProcess(stays.Process(), 0);
+  WaitForSingleObject(stays.Process(), kWaitMs);
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // A stand-in for a running Corvalent that is slow to end: a window of class "Corvalent" that goes
-// at once on the message "exit" sends, in a process that ends only a while later. Used by installer_test.
+// at once on the message "exit" sends, in a process that ends only a while later; started with
+// "stay", one that does not end at all. Used by installer_test.
 #include <windows.h>
 
 static const UINT MSG_EXIT = 1026;        // what a copy started with "exit" sends to the running one
 static const DWORD LINGER_MS = 2000;      // from the end of the window to the end of the process
 
+static bool stays;
+
 static LRESULT CALLBACK StandInWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == MSG_EXIT) {
+  if (message == MSG_EXIT && !stays) {
     DestroyWindow(window);
     return 0;
   }
@@ -17,7 +20,8 @@ static LRESULT CALLBACK StandInWindowProc(HWND window, UINT message, WPARAM wPar
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR words, int) {
+  stays = lstrcmpW(words, L"stay") == 0;
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = StandInWindowProc;
   windowClass.hInstance = instance;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # Reads the PE headers of the deliverables and checks their hardening and reproducibility: ASLR with
 # a relocation section, DEP, high-entropy VA on 64-bit, run from swap on removable and network media,
-# a program manifest aware of each monitor's DPI, no time stamps, no build paths. Run by ctest.
+# a program manifest aware of each monitor's DPI with the system's as fallback, no time stamps, no
+# build paths. Run by ctest.
 import struct
 import sys
 
@@ -12,9 +13,11 @@ RELOCS_STRIPPED = 0x0001
 RUN_FROM_SWAP = 0x0400 | 0x0800
 DLL = 0x2000
 RT_MANIFEST = 24
-DPI_SETTINGS = (b"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
+# Per-monitor v2 where Windows has it (10 1703 and later), else aware of the system's DPI: never
+# per-monitor of the first kind, whose monitor changes nothing here handles.
+DPI_SETTINGS = (b"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
                 b"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
-                b"PerMonitorV2, PerMonitor</dpiAwareness>")
+                b"PerMonitorV2, System</dpiAwareness>")
 PE32_PLUS = 0x20B
 EXPORT, RESOURCE, BASERELOC, DEBUG = 0, 2, 5, 6
 
@@ -84,7 +87,7 @@ def problems(path, forbidden):
     if not image.characteristics & DLL and not manifest:
         found.append("no manifest")
     if manifest and not all(setting in manifest for setting in DPI_SETTINGS):
-        found.append("the manifest declares no per-monitor DPI awareness")
+        found.append("the manifest declares no per-monitor v2 DPI awareness with the system-aware fallback")
     if ".reloc" not in [section[0] for section in image.sections] or image.directories[BASERELOC][1] == 0:
         found.append("no .reloc section with base relocations")
     if image.timestamp:

@@ -1,7 +1,12 @@
-// Draws the Options dialog, the About box and every icon of Corvalent.exe and CVConfig.dll into .bmp files.
-// Run by scripts/screenshots.sh, which turns them into PNG files for review:  screenshots <folder>
+// Draws what a user sees of Corvalent at the display scale the prefix is set to: both dialogs, the
+// menu open beside the icon in the taskbar, the six tray pictures enlarged on a light and a dark
+// taskbar, and every icon of Corvalent.exe and CVConfig.dll, each into a .bmp file whose name ends in
+// the given suffix. Run by scripts/screenshots.sh inside a Wine virtual desktop:
+//   screenshots <folder> <suffix>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -18,29 +23,39 @@ static const Settings kShownSettings = {
 struct DialogShot {
   LONG operation;
   const wchar_t* title;
-  const wchar_t* file;
+  const wchar_t* stem;
 };
 
 static const DialogShot kDialogShots[] = {
-    {CFG_OPTIONS, L"Corvalent Options", L"options.bmp"},
-    {CFG_ABOUT, L"About Corvalent", L"about.bmp"},
+    {CFG_OPTIONS, L"Corvalent Options", L"options"},
+    {CFG_ABOUT, L"About Corvalent", L"about"},
 };
 
 struct IconModule {
   const wchar_t* file;  // in <build>\bin
-  const wchar_t* stem;  // start of each picture's file name
+  const wchar_t* stem;  // start of its sheet's file name
 };
 
 static const IconModule kIconModules[] = {
-    {L"Corvalent.exe", L"corvalent"},
-    {L"CVConfig.dll", L"cvconfig"},
+    {L"Corvalent.exe", L"icons-corvalent"},
+    {L"CVConfig.dll", L"icons-cvconfig"},
 };
 
-// Each icon picture: the 32x32 and the 16x16 image side by side on a light background.
-static const int kIconMargin = 8;
-static const int kIconPictureWidth = kIconMargin + 32 + kIconMargin + 16 + kIconMargin;
-static const int kIconPictureHeight = kIconMargin + 32 + kIconMargin;
-static const COLORREF kIconBackground = RGB(232, 236, 240);
+// The six tray pictures in reading order: online, offline; then with AutoSwitch, not connected
+// and connected, each online and offline.
+static const WORD kTrayStates[] = {101, 102, 105, 103, 104, 106};
+static const int kTrayZoom = 4;
+
+// Backgrounds: a light and a dark taskbar, and the light one behind the icon sheets.
+static const COLORREF kLightTaskbar = RGB(243, 243, 243);
+static const COLORREF kDarkTaskbar = RGB(32, 32, 32);
+static const int kMargin = 8;  // at 100 %, grown with the scale
+
+// Screen pictures count as drawn once this many looks in a row, 20 ms apart, saw the same pixels.
+static const int kSteadyLooks = 5;
+
+static std::wstring outputFolder;
+static std::wstring nameSuffix;
 
 // A 32-bit top-down DIB selected into a memory DC.
 struct Picture {
@@ -83,21 +98,65 @@ static void FreePicture(Picture* picture) {
   *picture = Picture();
 }
 
-static bool SavePicture(const Picture& picture, const std::wstring& path) {
+static void Fill(const Picture& picture, const RECT& rect, COLORREF colour) {
+  HBRUSH brush = CreateSolidBrush(colour);
+  FillRect(picture.dc, &rect, brush);
+  DeleteObject(brush);
+}
+
+static bool SavePicture(const Picture& picture, const wchar_t* stem) {
   GdiFlush();
+  std::wstring name = std::wstring(stem) + L"-" + nameSuffix + L".bmp";
   BITMAPINFOHEADER header = HeaderOf(picture.width, picture.height);
   BITMAPFILEHEADER file = {};
   file.bfType = 0x4D42;  // "BM"
   file.bfOffBits = sizeof file + sizeof header;
   file.bfSize = file.bfOffBits + header.biSizeImage;
-  HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE out = CreateFileW(harness::JoinPath(outputFolder, name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   bool ok = WriteFile(out, &file, sizeof file, &written, nullptr) && WriteFile(out, &header, sizeof header, &written, nullptr) &&
             WriteFile(out, picture.bits, header.biSizeImage, &written, nullptr) && written == header.biSizeImage;
   CloseHandle(out);
-  if (ok) std::printf("%ls\n", harness::FileNameOf(path).c_str());
+  if (ok) std::printf("%ls\n", name.c_str());
   return ok;
+}
+
+static int Scaled(int pixels) {
+  return MulDiv(pixels, GetSystemMetrics(SM_CXSMICON), 16);
+}
+
+// ---- Screen pictures: what the virtual desktop shows, windows of every process included.
+
+// Copies the area of the screen once its pixels have stopped changing (other processes paint and
+// hand their pictures to the display in their own time), then saves it.
+static bool SaveScreenArea(RECT area, const wchar_t* stem) {
+  RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  IntersectRect(&area, &area, &screen);
+  int width = area.right - area.left, height = area.bottom - area.top;
+  Picture last, next;
+  HDC source = GetDC(nullptr);
+  bool ok = source && width > 0 && height > 0 && NewPicture(&last, width, height) && NewPicture(&next, width, height);
+  int steady = 0;
+  ok = ok && harness::WaitUntil([&] {
+         if (!BitBlt(next.dc, 0, 0, width, height, source, area.left, area.top, SRCCOPY)) return false;
+         GdiFlush();
+         steady = std::memcmp(last.bits, next.bits, static_cast<size_t>(width) * height * 4) == 0 ? steady + 1 : 0;
+         std::swap(last, next);
+         return steady >= kSteadyLooks;
+       });
+  ok = ok && SavePicture(last, stem);
+  if (source) ReleaseDC(nullptr, source);
+  FreePicture(&last);
+  FreePicture(&next);
+  if (!ok) std::fprintf(stderr, "screenshots: no picture of the screen for %ls\n", stem);
+  return ok;
+}
+
+static RECT Inflated(RECT rect, int by) {
+  InflateRect(&rect, by, by);
+  return rect;
 }
 
 // ---- The dialogs: CVCInterface runs on a thread of its own, as in the tray program's window thread.
@@ -114,37 +173,13 @@ static DWORD WINAPI RunDialog(void* parameter) {
   return 0;
 }
 
-// Shown, and every part of it painted on the dialog's own thread before this returns.
-static bool WaitUntilPainted(HWND dialog, HANDLE thread) {
-  ULONGLONG deadline = GetTickCount64() + harness::kWaitMs;
-  while (!IsWindowVisible(dialog)) {
-    if (GetTickCount64() >= deadline || WaitForSingleObject(thread, 20) == WAIT_OBJECT_0) return false;
-  }
-  return RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-}
-
-// The whole window, frame and caption included, as it stands on the screen.
-static bool SaveWindow(HWND window, const std::wstring& path) {
-  RECT rect;
-  Picture picture;
-  if (!GetWindowRect(window, &rect) || !NewPicture(&picture, rect.right - rect.left, rect.bottom - rect.top)) {
-    FreePicture(&picture);
-    return false;
-  }
-  HDC source = GetWindowDC(window);
-  bool ok = source && BitBlt(picture.dc, 0, 0, picture.width, picture.height, source, 0, 0, SRCCOPY) &&
-            SavePicture(picture, path);
-  if (source) ReleaseDC(window, source);
-  FreePicture(&picture);
-  return ok;
-}
-
-static bool ShootDialog(CVCInterfaceProc entry, const DialogShot& shot, const std::wstring& folder) {
+static bool ShootDialog(CVCInterfaceProc entry, const DialogShot& shot) {
   DialogCall call = {entry, shot.operation, kShownSettings};
   HANDLE thread = CreateThread(nullptr, 0, RunDialog, &call, 0, nullptr);
   if (!thread) return false;
-  HWND dialog = harness::WaitForTopWindow(GetCurrentProcessId(), L"#32770", shot.title, harness::kWaitMs, thread);
-  bool ok = dialog && WaitUntilPainted(dialog, thread) && SaveWindow(dialog, harness::JoinPath(folder, shot.file));
+  HWND dialog = harness::WaitForShownDialog(GetCurrentProcessId(), shot.title, harness::kWaitMs, thread);
+  RECT rect;
+  bool ok = dialog && GetWindowRect(dialog, &rect) && SaveScreenArea(rect, shot.stem);
   if (!ok) std::fprintf(stderr, "screenshots: no picture of \"%ls\"\n", shot.title);
   // Both dialogs close on WM_CLOSE as on Cancel, leaving the record as it was.
   if (dialog) PostMessageW(dialog, WM_CLOSE, 0, 0);
@@ -156,7 +191,7 @@ static bool ShootDialog(CVCInterfaceProc entry, const DialogShot& shot, const st
   return ok;
 }
 
-static bool ShootDialogs(const std::wstring& folder) {
+static bool ShootDialogs() {
   std::wstring path = harness::JoinPath(harness::BinFolder(), L"CVConfig.dll");
   HMODULE library = LoadLibraryW(path.c_str());
   if (!library) {
@@ -165,68 +200,184 @@ static bool ShootDialogs(const std::wstring& folder) {
   }
   CVCInterfaceProc entry = reinterpret_cast<CVCInterfaceProc>(reinterpret_cast<void (*)()>(GetProcAddress(library, "CVCInterface")));
   bool ok = entry != nullptr;
-  for (const DialogShot& shot : kDialogShots) ok = entry && ShootDialog(entry, shot, folder) && ok;
+  for (const DialogShot& shot : kDialogShots) ok = entry && ShootDialog(entry, shot) && ok;
   FreeLibrary(library);
   return ok;
 }
 
-// ---- The icons: every icon group of both modules, loaded as the tray program loads its icons.
+// ---- The menu: Corvalent running in the virtual desktop's taskbar, right-clicked as a user would.
 
-static BOOL CALLBACK CollectIconId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) {
-  if (IS_INTRESOURCE(name)) reinterpret_cast<std::vector<WORD>*>(found)->push_back(LOWORD(reinterpret_cast<ULONG_PTR>(name)));
-  return TRUE;
+static void SendMouse(DWORD flags) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  SendInput(1, &input, sizeof input);
 }
+
+static void SendKey(WORD key) {
+  INPUT inputs[2] = {};
+  inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
+  inputs[0].ki.wVk = inputs[1].ki.wVk = key;
+  inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, inputs, sizeof inputs[0]);
+}
+
+static int ColoursIn(const Picture& picture) {
+  const DWORD* pixels = static_cast<const DWORD*>(picture.bits);
+  int count = picture.width * picture.height;
+  for (int index = 1; index < count; index++) {
+    if (pixels[index] != pixels[0]) return 2;
+  }
+  return 1;
+}
+
+// The newest icon stands at the right end of the taskbar, in a square as high as the bar.
+static bool WaitForNewestTrayIcon(RECT* slot) {
+  HWND taskbar = harness::WaitForTopWindow(0, L"Shell_TrayWnd", nullptr);
+  RECT bar;
+  if (!taskbar || !GetWindowRect(taskbar, &bar)) return false;
+  *slot = {bar.right - (bar.bottom - bar.top), bar.top, bar.right, bar.bottom};
+  int width = slot->right - slot->left, height = slot->bottom - slot->top;
+  Picture look;
+  HDC screen = GetDC(nullptr);
+  bool ok = screen && NewPicture(&look, width, height) && harness::WaitUntil([&] {
+              return BitBlt(look.dc, 0, 0, width, height, screen, slot->left, slot->top, SRCCOPY) && GdiFlush() &&
+                     ColoursIn(look) > 1;
+            });
+  if (screen) ReleaseDC(nullptr, screen);
+  FreePicture(&look);
+  return ok;
+}
+
+static HWND ShownMenuOf(DWORD processId) {
+  for (HWND window : harness::TopWindows(processId, L"#32768")) {
+    if (IsWindowVisible(window)) return window;
+  }
+  return nullptr;
+}
+
+static bool ShootMenu() {
+  // As at the first start: no settings yet (the Options dialog above has saved its own).
+  harness::DeleteSettingsKey();
+  harness::StageOptions options;
+  options.winInetDouble = false;
+  options.dialUp = harness::DialUp::Wine;
+  harness::Stage stage(options);
+  harness::Program tray(stage);
+  RECT slot, menuRect;
+  if (!stage.Ready() || !tray.Start() || !tray.WaitForMainWindow() || !WaitForNewestTrayIcon(&slot)) {
+    std::fprintf(stderr, "screenshots: Corvalent's icon did not appear in the taskbar\n");
+    return false;
+  }
+  // A right click at the icon's upper left corner opens the menu above and to the left of it.
+  SetCursorPos(slot.left + 1, slot.top + 1);
+  SendMouse(MOUSEEVENTF_RIGHTDOWN);
+  SendMouse(MOUSEEVENTF_RIGHTUP);
+  HWND menu = nullptr;
+  harness::WaitUntil([&] { return (menu = ShownMenuOf(tray.ProcessId())) != nullptr; }, tray.Process());
+  RECT area;
+  bool ok = menu && GetWindowRect(menu, &menuRect) && UnionRect(&area, &menuRect, &slot) &&
+            SaveScreenArea(Inflated(area, Scaled(kMargin)), L"menu");
+  if (!ok) std::fprintf(stderr, "screenshots: no picture of the menu\n");
+  SendKey(VK_ESCAPE);
+  harness::WaitUntil([&] { return ShownMenuOf(tray.ProcessId()) == nullptr; }, tray.Process());
+  harness::Program exitCopy(stage);
+  return exitCopy.Start(L"exit") && tray.WaitForExit() && ok;
+}
+
+// ---- Pictures drawn from the resources: the tray pictures and every icon of both modules.
 
 static bool DrawIconAt(HMODULE module, WORD id, HDC dc, int x, int y, int size) {
   HICON icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
   if (!icon) return false;
   bool ok = DrawIconEx(dc, x, y, icon, size, size, 0, nullptr, DI_NORMAL);
   DestroyIcon(icon);
+  if (!ok) std::fprintf(stderr, "screenshots: icon %u not drawn at %d pixels\n", id, size);
   return ok;
 }
 
-static bool ShootIcon(HMODULE module, WORD id, const std::wstring& path) {
-  Picture picture;
-  bool ok = NewPicture(&picture, kIconPictureWidth, kIconPictureHeight);
-  if (ok) {
-    RECT all = {0, 0, picture.width, picture.height};
-    HBRUSH background = CreateSolidBrush(kIconBackground);
-    FillRect(picture.dc, &all, background);
-    DeleteObject(background);
-    ok = DrawIconAt(module, id, picture.dc, kIconMargin, kIconMargin, 32) &&
-         DrawIconAt(module, id, picture.dc, kIconMargin + 32 + kIconMargin, kIconMargin + 8, 16) &&
-         SavePicture(picture, path);
-  }
-  FreePicture(&picture);
-  if (!ok) std::fprintf(stderr, "screenshots: no picture of icon %u\n", id);
-  return ok;
-}
-
-static bool ShootIcons(const IconModule& source, const std::wstring& folder) {
-  std::wstring path = harness::JoinPath(harness::BinFolder(), source.file);
+static HMODULE LoadPictures(const wchar_t* file) {
+  std::wstring path = harness::JoinPath(harness::BinFolder(), file);
   HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (!module) {
-    std::fprintf(stderr, "screenshots: cannot load %ls\n", path.c_str());
-    return false;
+  if (!module) std::fprintf(stderr, "screenshots: cannot load %ls\n", path.c_str());
+  return module;
+}
+
+// One band of the six tray pictures at the notification area's size, each pixel enlarged.
+static bool DrawTrayBand(HMODULE module, const Picture& target, int top, COLORREF background) {
+  int size = GetSystemMetrics(SM_CXSMICON), cell = size * kTrayZoom, margin = kMargin * kTrayZoom / 2;
+  RECT band = {0, top, target.width, top + cell + 2 * margin};
+  Fill(target, band, background);
+  Picture icon;
+  bool ok = NewPicture(&icon, size, size);
+  SetStretchBltMode(target.dc, COLORONCOLOR);
+  for (size_t index = 0; ok && index < ARRAYSIZE(kTrayStates); index++) {
+    RECT all = {0, 0, size, size};
+    Fill(icon, all, background);
+    ok = DrawIconAt(module, kTrayStates[index], icon.dc, 0, 0, size) &&
+         StretchBlt(target.dc, margin + static_cast<int>(index) * (cell + margin), top + margin, cell, cell, icon.dc, 0, 0,
+                    size, size, SRCCOPY);
   }
+  FreePicture(&icon);
+  return ok;
+}
+
+static bool ShootTrayStates() {
+  HMODULE module = LoadPictures(L"Corvalent.exe");
+  if (!module) return false;
+  int cell = GetSystemMetrics(SM_CXSMICON) * kTrayZoom, margin = kMargin * kTrayZoom / 2;
+  int count = ARRAYSIZE(kTrayStates), bandHeight = cell + 2 * margin;
+  Picture picture;
+  bool ok = NewPicture(&picture, margin + count * (cell + margin), 2 * bandHeight) &&
+            DrawTrayBand(module, picture, 0, kLightTaskbar) && DrawTrayBand(module, picture, bandHeight, kDarkTaskbar) &&
+            SavePicture(picture, L"tray-states");
+  FreePicture(&picture);
+  FreeLibrary(module);
+  if (!ok) std::fprintf(stderr, "screenshots: no picture of the tray states\n");
+  return ok;
+}
+
+static BOOL CALLBACK CollectIconId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) {
+  if (IS_INTRESOURCE(name)) reinterpret_cast<std::vector<WORD>*>(found)->push_back(LOWORD(reinterpret_cast<ULONG_PTR>(name)));
+  return TRUE;
+}
+
+// Every icon of the module in a row, each at the large and the small size of this scale.
+static bool ShootIconSheet(const IconModule& source) {
+  HMODULE module = LoadPictures(source.file);
+  if (!module) return false;
   std::vector<WORD> ids;
   EnumResourceNamesW(module, RT_GROUP_ICON, CollectIconId, reinterpret_cast<LONG_PTR>(&ids));
-  bool ok = !ids.empty();
-  for (WORD id : ids) {
-    std::wstring name = std::wstring(L"icon-") + source.stem + L"-" + std::to_wstring(id) + L".bmp";
-    ok = ShootIcon(module, id, harness::JoinPath(folder, name)) && ok;
+  int large = GetSystemMetrics(SM_CXICON), small = GetSystemMetrics(SM_CXSMICON), margin = Scaled(kMargin);
+  int cell = large + margin + small + margin;
+  Picture picture;
+  bool ok = !ids.empty() && NewPicture(&picture, margin + static_cast<int>(ids.size()) * cell, large + 2 * margin);
+  if (ok) Fill(picture, {0, 0, picture.width, picture.height}, kLightTaskbar);
+  for (size_t index = 0; ok && index < ids.size(); index++) {
+    int left = margin + static_cast<int>(index) * cell;
+    ok = DrawIconAt(module, ids[index], picture.dc, left, margin, large) &&
+         DrawIconAt(module, ids[index], picture.dc, left + large + margin, margin + (large - small) / 2, small);
   }
+  ok = ok && SavePicture(picture, source.stem);
+  FreePicture(&picture);
   FreeLibrary(module);
+  if (!ok) std::fprintf(stderr, "screenshots: no icon sheet of %ls\n", source.file);
   return ok;
 }
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: screenshots <folder>\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: screenshots <folder> <suffix>\n");
     return 2;
   }
-  bool ok = ShootDialogs(argv[1]);
-  for (const IconModule& source : kIconModules) ok = ShootIcons(source, argv[1]) && ok;
+  // As the tray program's manifest declares: the pictures are in the display's own pixels.
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  outputFolder = argv[1];
+  nameSuffix = argv[2];
+  bool ok = ShootDialogs();
+  ok = ShootMenu() && ok;
+  ok = ShootTrayStates() && ok;
+  for (const IconModule& source : kIconModules) ok = ShootIconSheet(source) && ok;
   std::fflush(stdout);
   return ok ? 0 : 1;
 }
