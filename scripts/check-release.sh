@@ -101,8 +101,6 @@ check_signed() {
   )
 }
 
-start=$(date +%s)
-after_end=$(( start + 3 * 86400 ))
 mkdir -p "$work"
 # certificate <name> <subject> <days> <extensions>: a key and a certificate issued by the throwaway CA.
 certificate() {
@@ -120,6 +118,9 @@ cat "$work/tsa.pem" "$work/ca.pem" >"$work/tsa-chain.pem"
 printf 'throwaway' >"$work/password"
 openssl pkcs12 -export -inkey "$work/signer.key" -in "$work/signer.pem" -certfile "$work/ca.pem" \
   -out "$work/cert.p12" -passout "file:$work/password"
+# Taken after the certificates were made, so that it lies within their validity.
+start=$(date +%s)
+after_end=$(( start + 3 * 86400 ))
 sign=(--sign-pfx "$work/cert.p12" --sign-password-file "$work/password")
 unset CORVALENT_TIMESTAMP_URL CORVALENT_TIMESTAMP_CERTS CORVALENT_TIMESTAMP_KEY CORVALENT_NO_TIMESTAMP
 
