@@ -3,7 +3,7 @@
 #
 # Source format
 #   The file holds one or more images. Each image starts with a header line
-#       size N         (N one of 16, 20, 24, 32, 48, 64)
+#       size N         (N one of 16, 20, 24, 28, 32, 40, 48, 56, 64)
 #   followed by exactly N rows of exactly N characters, one character per
 #   pixel, top row first, left pixel first. Trailing blanks and the line ending
 #   are ignored. Outside an image, blank lines and lines whose first character
@@ -30,7 +30,7 @@
 import struct
 import sys
 
-SIZES = ('16', '20', '24', '32', '48', '64')
+SIZES = ('16', '20', '24', '28', '32', '40', '48', '56', '64')
 
 # Source character and RGB value of each palette entry, in palette order.
 PALETTE = (

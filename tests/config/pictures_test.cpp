@@ -30,6 +30,7 @@ struct Marks {
 const Marks kMarks[] = {{16, {3, 6}, {7, 11}, {9, 13}, {2, 12}},
                         {20, {4, 7}, {8, 14}, {11, 17}, {2, 16}},
                         {24, {5, 9}, {9, 17}, {14, 20}, {3, 18}},
+                        {28, {5, 10}, {9, 19}, {15, 24}, {3, 22}},
                         {32, {6, 10}, {9, 22}, {19, 27}, {3, 25}},
                         {48, {10, 19}, {22, 34}, {28, 40}, {7, 37}}};
 
@@ -87,8 +88,8 @@ std::vector<int> FrameSizes(const std::wstring& modulePath, WORD id) {
 }
 
 TEST(FrameSizesTest, EveryIconHasAFrameForEachScale) {
-  const std::vector<int> every = {16, 20, 24, 32, 48};
-  const std::vector<int> withAbout = {16, 20, 24, 32, 48, 64};
+  const std::vector<int> every = {16, 20, 24, 28, 32, 48};
+  const std::vector<int> withAbout = {16, 20, 24, 28, 32, 40, 48, 56, 64};
   const std::wstring program = harness::JoinPath(harness::BinFolder(), L"Corvalent.exe");
   const std::wstring library = harness::JoinPath(harness::BinFolder(), L"CVConfig.dll");
   for (WORD id : {101, 102}) EXPECT_EQ(FrameSizes(program, id), withAbout) << "tray icon " << id;
@@ -103,7 +104,7 @@ TEST(AboutPictureTest, AboutIconsAreTheOnlineAndOfflineTrayPicturesInEverySize) 
     WORD about, tray;
   } pairs[] = {{110, 101}, {111, 102}};
   for (const auto& pair : pairs) {
-    for (int size : {16, 20, 24, 32, 48, 64}) {
+    for (int size : {16, 20, 24, 28, 32, 40, 48, 56, 64}) {
       SCOPED_TRACE(testing::Message() << "icon " << pair.about << " at " << size);
       std::optional<harness::IconPicture> about = harness::PictureOfResource(library, pair.about, size);
       std::optional<harness::IconPicture> tray = harness::PictureOfResource(program, pair.tray, size);
