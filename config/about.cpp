@@ -7,8 +7,11 @@
 static const char webSiteUrl[] = "https://www.bramlow.example/corvalent/";
 static const char mailUrl[] = "mailto:support@bramlow.example";
 
-// The icons of the icon statics, in template order: online left of the text, offline right.
-static const WORD aboutIconIds[] = { IDI_ONLINE, IDI_OFFLINE };
+// The icon statics and their icons: online left of the text, offline right.
+static const DialogIcon aboutIcons[] = {
+    { IDI_ONLINE,  IDC_ABOUT_ONLINE_ICON },
+    { IDI_OFFLINE, IDC_ABOUT_OFFLINE_ICON },
+};
 
 static void OpenLink(HWND dialog, const char *url, const char *title)
 {
@@ -30,13 +33,22 @@ static void SendEMail(HWND dialog)
     OpenLink(dialog, mailUrl, "E-mail Bramlow");
 }
 
+static void ScaleAboutIcons(HWND dialog, UINT dpi)
+{
+    ScaleDialogIcons(dialog, aboutIcons, sizeof aboutIcons / sizeof aboutIcons[0], dpi);
+}
+
 static INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
         CenterDialog(dialog);
-        ScaleDialogIcons(dialog, aboutIconIds, sizeof aboutIconIds / sizeof aboutIconIds[0]);
+        ScaleAboutIcons(dialog, 0);
         return TRUE;
+    case WM_DPICHANGED:
+        ScaleAboutIcons(dialog, LOWORD(wParam));
+        // The dialog manager lays the box out for the new DPI.
+        return FALSE;
     case WM_CLOSE:
         EndDialog(dialog, lParam);
         return TRUE;

@@ -5,15 +5,16 @@
 // The most icons a dialog shows.
 #define DIALOG_ICON_MAX 3
 
-// The pictures loaded for the open dialog; destroyed once it has ended.
+// The pictures the open dialog's statics show, by their place in the dialog's table; each is
+// destroyed once its static shows another, and all of them once the dialog has ended.
 static HICON scaledIcons[DIALOG_ICON_MAX];
 
 typedef UINT (WINAPI *GetDpiForWindowProc)(HWND window);
 typedef int (WINAPI *GetSystemMetricsForDpiProc)(int index, UINT dpi);
 
-// The large-icon size at the dialog's DPI. Systems before Windows 10 have one DPI, which
-// GetSystemMetrics already applies.
-static int LargeIconSize(HWND dialog)
+// The large-icon size at dpi; at dpi 0, at the dialog's own DPI. Systems before Windows 10 have
+// one DPI, which GetSystemMetrics already applies.
+static int LargeIconSize(HWND dialog, UINT dpi)
 {
     HMODULE user32 = GetModuleHandleA("user32.dll");
     GetSystemMetricsForDpiProc getSystemMetricsForDpi = (GetSystemMetricsForDpiProc)(void (*)())
@@ -21,32 +22,24 @@ static int LargeIconSize(HWND dialog)
     GetDpiForWindowProc getDpiForWindow = (GetDpiForWindowProc)(void (*)())GetProcAddress(user32, "GetDpiForWindow");
     int size = 0;
     if (getSystemMetricsForDpi && getDpiForWindow)
-        size = getSystemMetricsForDpi(SM_CXICON, getDpiForWindow(dialog));
+        size = getSystemMetricsForDpi(SM_CXICON, dpi ? dpi : getDpiForWindow(dialog));
     return size > 0 ? size : GetSystemMetrics(SM_CXICON);
 }
 
-// The dialog's next icon static after child, in template order; the first one for a null child.
-static HWND NextIconStatic(HWND dialog, HWND child)
+void ScaleDialogIcons(HWND dialog, const DialogIcon *icons, int count, UINT dpi)
 {
-    child = child ? GetWindow(child, GW_HWNDNEXT) : GetWindow(dialog, GW_CHILD);
-    while (child && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
-        child = GetWindow(child, GW_HWNDNEXT);
-    return child;
-}
-
-void ScaleDialogIcons(HWND dialog, const WORD *iconIds, int count)
-{
-    int size = LargeIconSize(dialog);
-    HWND child = NULL;
+    int size = LargeIconSize(dialog, dpi);
     for (int index = 0; index < count && index < DIALOG_ICON_MAX; index++) {
-        child = NextIconStatic(dialog, child);
-        if (!child)
-            return;
-        scaledIcons[index] = (HICON)LoadImageA(moduleHandle, MAKEINTRESOURCEA(iconIds[index]), IMAGE_ICON,
-                                               size, size, LR_DEFAULTCOLOR);
-        // Without it the static keeps the template's shared picture.
+        HICON loaded = (HICON)LoadImageA(moduleHandle, MAKEINTRESOURCEA(icons[index].iconId), IMAGE_ICON,
+                                         size, size, LR_DEFAULTCOLOR);
+        // Without it the static keeps the picture it shows.
+        if (!loaded)
+            continue;
+        SendDlgItemMessageA(dialog, icons[index].controlId, STM_SETICON, (WPARAM)loaded, 0);
+        // The static draws the new picture from now on; the template's own is shared and never destroyed.
         if (scaledIcons[index])
-            SendMessageA(child, STM_SETICON, (WPARAM)scaledIcons[index], 0);
+            DestroyIcon(scaledIcons[index]);
+        scaledIcons[index] = loaded;
     }
 }
 

@@ -18,9 +18,14 @@ int RunOptionsDialog(HWND owner, Settings *settings);
 // Centring a dialog on the screen (center.cpp)
 void CenterDialog(HWND window);
 
-// Dialog icons at the dialog's DPI (icons.cpp): given to the icon statics in template order at
-// initialisation, destroyed once the dialog has ended
-void ScaleDialogIcons(HWND dialog, const WORD *iconIds, int count);
+// Dialog icons at the dialog's DPI (icons.cpp): each icon static, by its control id, gets its icon's
+// frame for dpi (0: the dialog's own DPI) at initialisation and at every WM_DPICHANGED; the
+// pictures are destroyed once replaced and once the dialog has ended
+struct DialogIcon {
+    WORD iconId;
+    int controlId;
+};
+void ScaleDialogIcons(HWND dialog, const DialogIcon *icons, int count, UINT dpi);
 void DestroyDialogIcons();
 
 // Start-with-Windows shortcut (shortcut.cpp)

@@ -33,8 +33,12 @@ static const CheckBoxBit checkBoxBits[] = {
     { IDC_ENABLE_HOTKEY,       OPT_HOTKEY },
 };
 
-// The icons of the icon statics, in template order.
-static const WORD optionsIconIds[] = { IDI_AUTOSWITCH, IDI_AUTOMATION, IDI_KEYBOARD };
+// The icon statics and their icons.
+static const DialogIcon optionsIcons[] = {
+    { IDI_AUTOSWITCH, IDC_AUTOSWITCH_ICON },
+    { IDI_AUTOMATION, IDC_AUTOMATION_ICON },
+    { IDI_KEYBOARD,   IDC_KEYBOARD_ICON },
+};
 
 // The controls that follow "Start with Windows".
 static const int startupControls[] = { IDC_STARTUP_MODE, IDC_EXIT_AFTERWARDS, IDC_DELAYED_SETTING, IDC_DELAY };
@@ -235,14 +239,23 @@ static INT_PTR OnOptionsCommand(HWND dialog, WORD id)
     return FALSE;
 }
 
+static void ScaleOptionsIcons(HWND dialog, UINT dpi)
+{
+    ScaleDialogIcons(dialog, optionsIcons, sizeof optionsIcons / sizeof optionsIcons[0], dpi);
+}
+
 static INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
         CenterDialog(dialog);
-        ScaleDialogIcons(dialog, optionsIconIds, sizeof optionsIconIds / sizeof optionsIconIds[0]);
+        ScaleOptionsIcons(dialog, 0);
         InitOptionsControls(dialog);
         return TRUE;
+    case WM_DPICHANGED:
+        ScaleOptionsIcons(dialog, LOWORD(wParam));
+        // The dialog manager lays the dialog out for the new DPI.
+        return FALSE;
     case WM_COMMAND:
         return OnOptionsCommand(dialog, LOWORD(wParam));
     case WM_HELP:

@@ -34,8 +34,10 @@
 #define IDC_SECONDS_LABEL        1021
 
 // About dialog
-#define IDC_ABOUT_EMAIL 2
-#define IDC_ABOUT_WEB   3
-#define IDC_ABOUT_OK    1019
+#define IDC_ABOUT_EMAIL        2
+#define IDC_ABOUT_WEB          3
+#define IDC_ABOUT_OK           1019
+#define IDC_ABOUT_ONLINE_ICON  1022
+#define IDC_ABOUT_OFFLINE_ICON 1023
 
 #endif

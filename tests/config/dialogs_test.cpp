@@ -453,6 +453,40 @@ TEST_F(DialogTest, DialogsOpenWithTheFocusOnTheirFirstTabStop) {
   }
 }
 
+// Each icon static, by its id, shows its own icon in the frame of the dialog's DPI, and the frame of
+// each new DPI that WM_DPICHANGED announces; the About box's online picture stands on the left.
+TEST_F(DialogTest, IconStaticsShowTheirOwnIconAtTheDialogsDpiAndAtEachNewOne) {
+  using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
+  auto getDpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  ASSERT_TRUE(getDpiForWindow);
+  const std::vector<std::pair<int, WORD>> about = {{IDC_ABOUT_ONLINE_ICON, IDI_ONLINE}, {IDC_ABOUT_OFFLINE_ICON, IDI_OFFLINE}};
+  const std::vector<std::pair<int, WORD>> options = {
+      {IDC_AUTOMATION_ICON, IDI_AUTOMATION}, {IDC_AUTOSWITCH_ICON, IDI_AUTOSWITCH}, {IDC_KEYBOARD_ICON, IDI_KEYBOARD}};
+  Settings settings = {0, 0, 0, 8};
+  for (const wchar_t* title : {kAboutTitle, kOptionsTitle}) {
+    std::vector<std::optional<harness::IconPicture>> shown, frames;
+    std::optional<POINT> online, offline;
+    DialogRun run = Run(title == kAboutTitle ? CFG_ABOUT : CFG_OPTIONS, &settings, title, [&](HWND dialog) {
+      for (UINT dpi : {0u, 120u, 168u, 96u}) {
+        RECT suggested = {};
+        GetWindowRect(dialog, &suggested);
+        if (dpi) Send(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        for (const auto& [control, icon] : title == kAboutTitle ? about : options) {
+          shown.push_back(harness::PictureOfIcon(reinterpret_cast<HICON>(Send(GetDlgItem(dialog, control), STM_GETICON))));
+          frames.push_back(harness::PictureOfResource(libraryPath_, icon, MulDiv(32, dpi ? dpi : getDpiForWindow(dialog), 96)));
+        }
+      }
+      online = CentreOf(GetDlgItem(dialog, IDC_ABOUT_ONLINE_ICON));
+      offline = CentreOf(GetDlgItem(dialog, IDC_ABOUT_OFFLINE_ICON));
+      PostMessageW(dialog, WM_CLOSE, 0, 0);
+    });
+    ASSERT_TRUE(run.appeared);
+    EXPECT_EQ(shown, frames) << title;
+    if (title == kAboutTitle) EXPECT_TRUE(online && offline && online->x < offline->x);
+  }
+}
+
 // ---- Options dialog: what OK stores.
 
 struct DelayCase {
