@@ -43,10 +43,11 @@ typedef UINT (WINAPI *GetDpiForWindowProc)(HWND window);
 typedef UINT (WINAPI *GetDpiForSystemProc)();
 typedef int (WINAPI *GetSystemMetricsForDpiProc)(int index, UINT dpi);
 
-// The shell's small-icon size at dpi; at dpi 0, at the DPI of the main window (of the system
-// before the window exists). Systems before Windows 10 have one DPI, which GetSystemMetrics
-// already applies.
-static int SmallIconSize(UINT dpi)
+// The shell's small-icon size at the DPI of the taskbar, whose monitor shows the notification area;
+// without a taskbar, at the DPI of the main window (of the system before the window exists).
+// Systems before Windows 10 1607 give windows no DPI of their own; there GetSystemMetrics
+// already applies the system's.
+static int SmallIconSize()
 {
     HMODULE user32 = GetModuleHandleA("user32.dll");
     GetSystemMetricsForDpiProc getSystemMetricsForDpi = (GetSystemMetricsForDpiProc)(void (*)())
@@ -55,6 +56,8 @@ static int SmallIconSize(UINT dpi)
     GetDpiForSystemProc getDpiForSystem = (GetDpiForSystemProc)(void (*)())GetProcAddress(user32, "GetDpiForSystem");
     int size = 0;
     if (getSystemMetricsForDpi && getDpiForWindow && getDpiForSystem) {
+        HWND taskbar = FindWindowA("Shell_TrayWnd", NULL);
+        UINT dpi = taskbar ? getDpiForWindow(taskbar) : 0;
         if (!dpi)
             dpi = mainWindow ? getDpiForWindow(mainWindow) : getDpiForSystem();
         size = getSystemMetricsForDpi(SM_CXSMICON, dpi);
@@ -90,13 +93,13 @@ static BOOL LoadTrayIconSet(TrayIconSet *set, int size)
 BOOL LoadTrayIcons(HINSTANCE instance)
 {
     trayIconInstance = instance;
-    return LoadTrayIconSet(&trayIcons, SmallIconSize(0));
+    return LoadTrayIconSet(&trayIcons, SmallIconSize());
 }
 
-void RescaleTrayIcons(UINT dpi)
+void RescaleTrayIcons()
 {
     TrayIconSet loaded;
-    int size = SmallIconSize(dpi);
+    int size = SmallIconSize();
     if (size == trayIcons.size || !LoadTrayIconSet(&loaded, size))
         return;
     TrayIconSet shown = trayIcons;

@@ -6,9 +6,9 @@
 #include <windows.h>
 
 BOOL LoadTrayIcons(HINSTANCE instance);
-// The pictures again at the small-icon size for dpi (0: the main window's DPI), shown at once,
-// when that size differs from the one loaded; the old pictures are destroyed.
-void RescaleTrayIcons(UINT dpi);
+// The pictures again at the small-icon size for the taskbar's DPI, shown at once, when that size
+// differs from the one loaded; the old pictures are destroyed.
+void RescaleTrayIcons();
 void ForgetTrayIcon();
 void AddTrayIcon();
 void RemoveTrayIcon();

@@ -172,7 +172,7 @@ static void AllowMessagesFromUnelevated(HWND window)
 static void OnTaskbarCreated()
 {
     ForgetTrayIcon();
-    RescaleTrayIcons(0);
+    RescaleTrayIcons();
     AddTrayIcon();
 }
 
@@ -204,11 +204,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         OnTrayNotify(wParam, lParam);
         return 0;
     case WM_DPICHANGED:
-        // The hidden window stays where it is; only the pictures take the new DPI.
-        RescaleTrayIcons(LOWORD(wParam));
+        // The hidden window stays where it is; the pictures take the DPI of the taskbar, which may
+        // lie on another monitor than this window.
+        RescaleTrayIcons();
         return 0;
     case WM_SETTINGCHANGE:
-        RescaleTrayIcons(0);
+        RescaleTrayIcons();
         return 0;
     case MSG_SHOW_OPTIONS:
         ShowOptions();

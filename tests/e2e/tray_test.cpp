@@ -5,11 +5,11 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "harness.h"
+#include "../../resources/cvconfig_res.h"
 
 using namespace harness;
 
@@ -246,15 +246,14 @@ TEST_F(TrayTest, TipOptionAloneSaysAutoSwitchOffWithThePlainPictures) {
   ExpectModify(*offline, OFFLINE, L"Working Offline. AutoSwitch Off");
 }
 
-// At each display scale the shell gets the picture's frame of its small-icon size, and after a
-// scale change the next picture has the new size (at 96 DPI: the 16x16 pictures as they always were).
-// The Options and About dialogs show their icons in the large-icon size of the scale.
+// The shell gets the pictures' frame of its small-icon size at the DPI of the taskbar: first a helper's
+// at the program's scale, then the recorder's at this process's. Each way of announcing a scale change
+// (WM_DPICHANGED from a monitor of another scale than the taskbar's) moves them to the new one, and
+// the next change of state shows it too. The dialogs' icons have the large-icon size of their DPI.
 struct ScaleCase {
   DWORD logPixels;
   UINT size;
-  LONG dialogIconSize;
-  WORD changedDpi;
-  UINT changedSize;
+  Message (*announcement)();
 };
 
 void PrintTo(const ScaleCase& scale, std::ostream* out) {
@@ -267,19 +266,22 @@ StageOptions AtDpi(DWORD logPixels) {
   return options;
 }
 
-// Wine's major version (ntdll's wine_get_version), 0 on Windows.
-int WineMajorVersion() {
-  using Version = const char*(CDECL*)();
-  Version version = reinterpret_cast<Version>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"));
-  return version ? atoi(version()) : 0;
+StageOptions Helper() {
+  StageOptions options;
+  options.program = JoinPath(TestsFolder(), L"harness_helper.exe");
+  return options;
 }
+
+using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
+const GetDpiForWindowProc getDpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
+    reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
 
 class ScaleTrayTest : public TrayTest, public ::testing::WithParamInterface<ScaleCase> {
  protected:
   ScaleTrayTest() : TrayTest(AtDpi(GetParam().logPixels)) {}
 
-  void ExpectPictureOfSize(const TrayRecord& record, UINT size) {
-    std::optional<IconPicture> frame = PictureOfResource(stage.ProgramPath(), PICTURE_IDS[OFFLINE], size);
+  void ExpectPictureOfSize(const TrayRecord& record, UINT size, int pictureIndex = OFFLINE) {
+    std::optional<IconPicture> frame = PictureOfResource(stage.ProgramPath(), PICTURE_IDS[pictureIndex], size);
     ASSERT_TRUE(frame);
     EXPECT_EQ(record.icon.width, size);
     EXPECT_EQ(record.icon.height, size);
@@ -289,53 +291,54 @@ class ScaleTrayTest : public TrayTest, public ::testing::WithParamInterface<Scal
     EXPECT_TRUE(std::equal(record.icon.mask.begin(), record.icon.mask.end(), frame->mask.begin()));
   }
 
-  // Opens the dialog from the menu command, checks the size of each of its icons and closes it.
-  void ExpectDialogIcons(WORD command, const wchar_t* title, size_t icons) {
+  // Opens the dialog from the menu command, checks the size of each of its icon statics, found by
+  // its id, and closes it. A per-monitor-aware window has its monitor's DPI, which a helper at the
+  // program's scale tells: Wine 8 answers GetDpiForWindow of another process's window with 96.
+  void ExpectDialogIcons(WORD command, const wchar_t* title, std::initializer_list<int> icons) {
     ASSERT_TRUE(program.Post(Command(command)));
     HWND dialog = WaitForShownDialog(program.ProcessId(), title, kWaitMs, program.Process());
     ASSERT_TRUE(dialog) << "no dialog " << Narrow(title);
-    // Wine 10 gives the windows of a per-monitor-aware program the monitor's DPI, 96 under Xvfb,
-    // whatever the system DPI (the prefix's LogPixels) says; on Windows one display has one DPI.
-    // There the icons' size at the scale can't be seen, only that they are there.
-    bool dialogAtScale = WineMajorVersion() < 10;
-    size_t found = 0;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-      if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON || WindowClass(child) != L"Static") continue;
+    Stage helperStage(Helper());
+    Program helper(helperStage);
+    ASSERT_TRUE(helper.Start(L"dpi " + std::to_wstring(reinterpret_cast<ULONG_PTR>(dialog))));
+    LONG size = MulDiv(32, helper.WaitForExit().value_or(0), 96);
+    for (int id : icons) {
       RECT rect = {};
-      GetClientRect(child, &rect);
-      if (dialogAtScale) {
-        EXPECT_EQ(rect.right, GetParam().dialogIconSize) << Narrow(title) << " icon " << found;
-        EXPECT_EQ(rect.bottom, GetParam().dialogIconSize) << Narrow(title) << " icon " << found;
-      }
-      found++;
+      GetClientRect(GetDlgItem(dialog, id), &rect);
+      EXPECT_EQ(rect.right, size) << Narrow(title) << " icon " << id;
+      EXPECT_EQ(rect.bottom, size) << Narrow(title) << " icon " << id;
     }
-    EXPECT_EQ(found, icons) << Narrow(title);
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, program.Process()));
   }
 };
 
-TEST_P(ScaleTrayTest, PicturesHaveTheIconSizesOfTheScaleAndTheTrayFollowsItsChange) {
+TEST_P(ScaleTrayTest, PicturesHaveTheIconSizesOfTheTaskbarsScaleAndFollowEachAnnouncedChange) {
+  Stage shellStage(Helper());
+  Program shell(shellStage);
+  ASSERT_TRUE(getDpiForWindow && shell.Start(L"tray") && WaitForTopWindow(shell.ProcessId(), L"Shell_TrayWnd", nullptr));
   ASSERT_TRUE(StartTray(0, true));
   std::vector<TrayRecord> records = tray.Records();
   ExpectPictureOfSize(records[0], GetParam().size);
-  if (GetParam().size == 16) ExpectAdd(records[0], OFFLINE, L"Working Offline");
 
+  shell.Kill();
+  UINT size = MulDiv(16, getDpiForWindow(tray.Window()), 96);
   size_t count = tray.Count();
-  WORD dpi = GetParam().changedDpi;
-  Handle(Message{WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0});
-  std::optional<TrayRecord> changed = NextModify(count);
-  ASSERT_TRUE(changed) << "no redraw after the scale changed";
-  ExpectPictureOfSize(*changed, GetParam().changedSize);
+  Handle(GetParam().announcement());
+  ASSERT_GT(tray.Count(), count) << "no redraw after the scale changed";
+  ExpectPictureOfSize(tray.Records()[count], size);
+  Handle(TrayCallback(WM_LBUTTONDOWN));
+  ExpectPictureOfSize(tray.Records().back(), size, ONLINE);
 
   // The dialogs take the scale of the display they are on.
-  ExpectDialogIcons(IDM_ABOUT, L"About Corvalent", 2);
-  ExpectDialogIcons(IDM_OPTIONS, L"Corvalent Options", 3);
+  ExpectDialogIcons(IDM_ABOUT, L"About Corvalent", {IDC_ABOUT_ONLINE_ICON, IDC_ABOUT_OFFLINE_ICON});
+  ExpectDialogIcons(IDM_OPTIONS, L"Corvalent Options", {IDC_AUTOMATION_ICON, IDC_AUTOSWITCH_ICON, IDC_KEYBOARD_ICON});
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, ScaleTrayTest,
-                         ::testing::Values(ScaleCase{96, 16, 32, 144, 24}, ScaleCase{144, 24, 48, 192, 32},
-                                           ScaleCase{192, 32, 64, 96, 16}),
+                         ::testing::Values(ScaleCase{144, 24, [] { return TaskbarCreated(); }},
+                                           ScaleCase{168, 28, [] { return Message{WM_DPICHANGED, MAKEWPARAM(192, 192), 0}; }},
+                                           ScaleCase{192, 32, [] { return Message{WM_SETTINGCHANGE, 0, 0}; }}),
                          [](const ::testing::TestParamInfo<ScaleCase>& info) {
                            return "At" + std::to_string(info.param.logPixels) + "Dpi";
                          });

@@ -219,9 +219,9 @@ bool IsModify(const TrayRecord& record);  // a NIM_MODIFY, the redraw of the ico
 // data has neither form.
 TrayRecord DecodeTrayRecord(DWORD message, const BYTE* data, DWORD size);
 
-// Owns a hidden top-level "Shell_TrayWnd" window on its own thread; Wine's Shell_NotifyIcon of
-// every process then talks to it. Create it after the test's program could need it; destroy it
-// (or SetAnswer(FALSE)) to make the notification area refuse or vanish.
+// Owns a hidden top-level "Shell_TrayWnd" window, aware of this process's system DPI, on its own
+// thread; Wine's Shell_NotifyIcon of every process then talks to it. Create it after the test's
+// program could need it; destroy it (or SetAnswer(FALSE)) to make the notification area refuse or vanish.
 class TrayRecorder {
  public:
   TrayRecorder();

@@ -15,6 +15,9 @@
 //   query                          InternetQueryOptionA of wininet.dll; ends with the state word
 //   dialup                         RasEnumConnectionsA of RASAPI32.DLL; ends with the connection count
 //   load <name>                    LoadLibraryW of the name as given; ends with 0 when it loaded
+//   dpi <window>                   the DPI of the window's monitor (a decimal handle); ends with it
+//   tray                           a "Shell_TrayWnd" aware of this process's DPI, which hands every
+//                                  Shell_NotifyIcon call on to the next one (a recorder); never ends
 static const int USAGE = 100;
 static const int LOAD_FAILED = 1000;
 static const int ENTRY_MISSING = 1001;
@@ -50,14 +53,14 @@ static LRESULT CALLBACK HelperWindowProc(HWND window, UINT message, WPARAM wPara
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-static int RunWindow() {
+static int RunWindow(const wchar_t* className, WNDPROC procedure) {
   taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   WNDCLASSW windowClass = {};
-  windowClass.lpfnWndProc = HelperWindowProc;
+  windowClass.lpfnWndProc = procedure;
   windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"Corvalent";
+  windowClass.lpszClassName = className;
   if (!RegisterClassW(&windowClass)) return CALL_FAILED;
-  if (!CreateWindowExW(0, L"Corvalent", L"Corvalent", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+  if (!CreateWindowExW(0, className, className, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                        windowClass.hInstance, nullptr)) {
     return CALL_FAILED;
   }
@@ -100,14 +103,45 @@ static int CountDialUp() {
   return static_cast<int>(count);
 }
 
+typedef HRESULT(WINAPI* GetDpiForMonitorProc)(HMONITOR, int, UINT*, UINT*);
+typedef DPI_AWARENESS_CONTEXT(WINAPI* SetThreadDpiAwarenessContextProc)(DPI_AWARENESS_CONTEXT);
+
+static BOOL SetThreadAwareness(DPI_AWARENESS_CONTEXT context) {
+  SetThreadDpiAwarenessContextProc setContext = reinterpret_cast<SetThreadDpiAwarenessContextProc>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+  return setContext && setContext(context);
+}
+
+// The effective DPI of the window's monitor, as a per-monitor-aware program sees it.
+static int MonitorDpi(const wchar_t* handle) {
+  HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  GetDpiForMonitorProc getDpiForMonitor = shcore ? reinterpret_cast<GetDpiForMonitorProc>(
+      reinterpret_cast<void (*)()>(GetProcAddress(shcore, "GetDpiForMonitor"))) : nullptr;
+  if (!getDpiForMonitor || !SetThreadAwareness(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE)) return ENTRY_MISSING;
+  HWND window = reinterpret_cast<HWND>(_wcstoui64(handle, nullptr, 10));
+  UINT dpi = 0, unused = 0;
+  if (getDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), 0, &dpi, &unused) != S_OK) return CALL_FAILED;
+  return static_cast<int>(dpi);
+}
+
+static LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_COPYDATA) return DefWindowProcW(window, message, wParam, lParam);
+  HWND next = FindWindowExW(nullptr, window, L"Shell_TrayWnd", nullptr);
+  return next ? SendMessageW(next, WM_COPYDATA, wParam, lParam) : FALSE;
+}
+
 static int Run(int count, wchar_t** words) {
   if (count >= 3 && lstrcmpW(words[1], L"exit") == 0) return _wtoi(words[2]);
   if (count >= 2 && lstrcmpW(words[1], L"hang") == 0) return static_cast<int>(WaitForSingleObject(GetCurrentProcess(), INFINITE));
   if (count >= 5 && lstrcmpW(words[1], L"box") == 0) return ShowBox(words[2], words[3], words[4]);
-  if (count >= 2 && lstrcmpW(words[1], L"window") == 0) return RunWindow();
+  if (count >= 2 && lstrcmpW(words[1], L"window") == 0) return RunWindow(L"Corvalent", HelperWindowProc);
   if (count >= 2 && lstrcmpW(words[1], L"query") == 0) return Query();
   if (count >= 2 && lstrcmpW(words[1], L"dialup") == 0) return CountDialUp();
   if (count >= 3 && lstrcmpW(words[1], L"load") == 0) return LoadLibraryW(words[2]) ? 0 : LOAD_FAILED;
+  if (count >= 3 && lstrcmpW(words[1], L"dpi") == 0) return MonitorDpi(words[2]);
+  if (count >= 2 && lstrcmpW(words[1], L"tray") == 0) {
+    return SetThreadAwareness(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE) ? RunWindow(L"Shell_TrayWnd", TrayWindowProc) : CALL_FAILED;
+  }
   return USAGE;
 }
 

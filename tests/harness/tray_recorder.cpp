@@ -121,6 +121,12 @@ TrayRecorder::~TrayRecorder() {
 
 DWORD WINAPI TrayRecorder::Thread(void* parameter) {
   TrayRecorder* self = static_cast<TrayRecorder*>(parameter);
+  // DPI-aware, as the shell is, so that every process reads this process's system DPI as its DPI:
+  // Wine 8 answers for another process's unaware or per-monitor-aware window at the asker's own scale.
+  using SetThreadDpiAwarenessContextProc = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  SetThreadDpiAwarenessContextProc setThreadDpiAwarenessContext = reinterpret_cast<SetThreadDpiAwarenessContextProc>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+  if (setThreadDpiAwarenessContext) setThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = GetModuleHandleW(nullptr);
