@@ -42,11 +42,12 @@ static int lastShownOffline = -1;
 typedef UINT (WINAPI *GetDpiForWindowProc)(HWND window);
 typedef UINT (WINAPI *GetDpiForSystemProc)();
 typedef int (WINAPI *GetSystemMetricsForDpiProc)(int index, UINT dpi);
+typedef HRESULT (WINAPI *ShellNotifyIconGetRectProc)(const NOTIFYICONIDENTIFIER *identifier, RECT *rect);
 
 // The shell's small-icon size at the DPI of the taskbar, whose monitor shows the notification area;
 // without a taskbar, at the DPI of the main window (of the system before the window exists).
-// Systems before Windows 10 1607 give windows no DPI of their own; there GetSystemMetrics
-// already applies the system's.
+// Systems before Windows 10 1607 can't tell a window's DPI; there GetSystemMetrics gives the
+// size at the system's.
 static int SmallIconSize()
 {
     HMODULE user32 = GetModuleHandleA("user32.dll");
@@ -162,15 +163,41 @@ void AddTrayIcon()
     RefreshTray(1);
 }
 
+// A shell call that only names the icon.
+static void NameTrayIcon(DWORD message)
+{
+    FillTrayIconData(&trayIconData, 0);
+    trayIconData.uFlags = 0;
+    Shell_NotifyIconA(message, &trayIconData);
+}
+
 void RemoveTrayIcon()
 {
     if (!trayIconMayExist)
         return;
-    FillTrayIconData(&trayIconData, 0);
-    trayIconData.uFlags = 0;
-    Shell_NotifyIconA(NIM_DELETE, &trayIconData);
+    NameTrayIcon(NIM_DELETE);
     trayIconAdded = 0;
     trayIconMayExist = 0;
+}
+
+// Shells before version 5.0 (Windows 2000) refuse it, so the answer is not looked at. It names the
+// icon only, which the first record form does as well as the later ones.
+void FocusTrayIcon()
+{
+    NameTrayIcon(NIM_SETFOCUS);
+}
+
+BOOL GetTrayIconRect(RECT *rect)
+{
+    ShellNotifyIconGetRectProc shellNotifyIconGetRect = (ShellNotifyIconGetRectProc)(void (*)())
+        GetProcAddress(GetModuleHandleA("shell32.dll"), "Shell_NotifyIconGetRect");
+    if (!shellNotifyIconGetRect)
+        return FALSE;
+    NOTIFYICONIDENTIFIER identifier = {};
+    identifier.cbSize = sizeof identifier;
+    identifier.hWnd = mainWindow;
+    identifier.uID = TRAY_ICON_UID;
+    return shellNotifyIconGetRect(&identifier, rect) == S_OK;
 }
 
 void RefreshTray(int force)

@@ -13,5 +13,9 @@ void ForgetTrayIcon();
 void AddTrayIcon();
 void RemoveTrayIcon();
 void RefreshTray(int force);
+// Hands the keyboard focus back to the notification area, once the icon's menu has closed.
+void FocusTrayIcon();
+// The icon's place on the screen, where the shell can tell it (Windows 7 and later).
+BOOL GetTrayIconRect(RECT *rect);
 
 #endif

@@ -47,6 +47,14 @@ static void UpdateMenuChecks(HMENU menu)
     CheckMenuItem(menu, IDM_WORK_ONLINE, MF_BYCOMMAND | (offline == 0 ? MF_CHECKED : MF_UNCHECKED));
 }
 
+POINT TrayMenuPoint(POINT cursor, const RECT *icon)
+{
+    if (!icon || PtInRect(icon, cursor))
+        return cursor;
+    POINT middle = { (icon->left + icon->right) / 2, (icon->top + icon->bottom) / 2 };
+    return middle;
+}
+
 static void OnTrayNotify(WPARAM, LPARAM mouseMessage)
 {
     POINT cursor = {};
@@ -55,10 +63,13 @@ static void OnTrayNotify(WPARAM, LPARAM mouseMessage)
         SetOffline(IsOffline() == 1 ? 0 : 1);
         RefreshTray(1);
     } else if (mouseMessage == WM_RBUTTONDOWN) {
+        RECT icon;
+        POINT at = TrayMenuPoint(cursor, GetTrayIconRect(&icon) ? &icon : NULL);
         SetForegroundWindow(mainWindow);
-        TrackPopupMenu(trayMenu, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, mainWindow, NULL);
+        TrackPopupMenu(trayMenu, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, mainWindow, NULL);
         // Lets the menu close when the user clicks elsewhere next time.
         PostMessageA(mainWindow, WM_NULL, 0, 0);
+        FocusTrayIcon();
     }
 }
 

@@ -23,6 +23,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 void CloseMainWindow(HWND window);
 void CarryOutPendingRequests();
 void ReportStartupFailure(const char *text);
+// Where the tray menu opens for a click at cursor: there, or at the middle of the icon (null: its
+// place unknown) when the cursor is away from it, as after the menu key.
+POINT TrayMenuPoint(POINT cursor, const RECT *icon);
 void CleanUp();
 
 #endif

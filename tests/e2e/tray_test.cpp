@@ -771,6 +771,15 @@ class TrayMenuTest : public TrayTest {
     }
     return true;
   }
+
+  // The one shell call since count: the focus handed back to the notification area.
+  void ExpectFocusHandedBack(size_t count) {
+    std::vector<TrayRecord> records = tray.Records();
+    ASSERT_EQ(records.size(), count + 1);
+    EXPECT_EQ(records[count].message, static_cast<DWORD>(NIM_SETFOCUS));
+    EXPECT_EQ(records[count].window, program.MainWindow());
+    EXPECT_EQ(records[count].id, kTrayIconId);
+  }
 };
 
 TEST_F(TrayMenuTest, MenuOpensAtTheCursorWithTheCheckOnTheWorkingState) {
@@ -780,11 +789,13 @@ TEST_F(TrayMenuTest, MenuOpensAtTheCursorWithTheCheckOnTheWorkingState) {
   EXPECT_EQ(menu.rect.right, CURSOR_X) << "the right edge sits at the cursor";
   EXPECT_EQ(menu.checked, std::vector<size_t>{ITEM_WORK_OFFLINE});
 
-  // Escape closes the menu and changes nothing.
+  // Escape closes the menu, hands the focus back to the notification area and changes nothing.
+  size_t count = tray.Count();
   PostMessageW(VisibleMenu(), WM_KEYDOWN, VK_ESCAPE, 0);
   ASSERT_TRUE(WaitForMenuClosed());
   Handle(Timer(TIMER_POLL));
   EXPECT_EQ(SetCount(), 0);
+  ExpectFocusHandedBack(count);
 
   Handle(Command(IDM_WORK_ONLINE));
   ASSERT_TRUE(OpenMenu(&menu));
@@ -801,12 +812,12 @@ TEST_F(TrayMenuTest, MenuOpensAtTheCursorWithTheCheckOnTheWorkingState) {
   ASSERT_TRUE(OpenMenu(&menu));
   EXPECT_EQ(menu.checked, std::vector<size_t>{ITEM_WORK_OFFLINE});
   sets = SetCount();
-  size_t count = tray.Count();
+  count = tray.Count();
   PostMessageW(VisibleMenu(), WM_CHAR, 'c', 0);
   ASSERT_TRUE(WaitForMenuClosed());
   Handle(Timer(TIMER_POLL));
   EXPECT_EQ(SetCount(), sets);
-  EXPECT_EQ(tray.Count(), count);
+  ExpectFocusHandedBack(count);
   EXPECT_TRUE(program.Running());
 
   // The shell hands Enter, Space and the menu key on the icon over as a right click; in the menu
