@@ -322,6 +322,7 @@ TEST_P(ScaleTrayTest, PicturesHaveTheIconSizesOfTheTaskbarsScaleAndFollowEachAnn
   ExpectPictureOfSize(records[0], GetParam().size);
 
   shell.Kill();
+  ASSERT_TRUE(WaitUntil([&] { return tray.Ready(); })) << "the recorder is not the taskbar";
   UINT size = MulDiv(16, getDpiForWindow(tray.Window()), 96);
   size_t count = tray.Count();
   Handle(GetParam().announcement());
@@ -772,13 +773,14 @@ class TrayMenuTest : public TrayTest {
     return true;
   }
 
-  // The one shell call since count: the focus handed back to the notification area.
+  // The one shell call since count, waited for: the focus handed back to the notification area.
   void ExpectFocusHandedBack(size_t count) {
-    std::vector<TrayRecord> records = tray.Records();
-    ASSERT_EQ(records.size(), count + 1);
-    EXPECT_EQ(records[count].message, static_cast<DWORD>(NIM_SETFOCUS));
-    EXPECT_EQ(records[count].window, program.MainWindow());
-    EXPECT_EQ(records[count].id, kTrayIconId);
+    std::optional<TrayRecord> focus = tray.WaitForRecord(count);
+    ASSERT_TRUE(focus) << "no shell call after the menu closed";
+    EXPECT_EQ(focus->message, static_cast<DWORD>(NIM_SETFOCUS));
+    EXPECT_EQ(focus->window, program.MainWindow());
+    EXPECT_EQ(focus->id, kTrayIconId);
+    EXPECT_EQ(tray.Count(), count + 1);
   }
 };
 
