@@ -88,7 +88,7 @@ int PollAutoSwitch()
     pollCountdown = 2;
     int connected = IsConnected();
     if ((settings.options & OPT_AGGRESSIVE_OFFLINE) && cachedOffline == 0 && connected == 0
-        && CountDialUpConnections() == 0 && connectionFlags != 0) {
+        && CountDialUpConnections() == 0 && ConnectionFlags() != 0) {
         SetOffline(1);
         cachedOffline = 1;
     }

@@ -6,12 +6,12 @@
 #include <windows.h>
 
 extern int cachedOffline;       // written by IsOffline and by the Aggressive Offline rule
-extern DWORD connectionFlags;   // written by IsConnected, read by the Aggressive Offline rule
 
 int IsOffline();
 BOOL SetOffline(int offline);
 void ToggleOffline(int refresh);
 BOOL IsConnected();
+DWORD ConnectionFlags();
 void ApplyStartupMode();
 
 #endif

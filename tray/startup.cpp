@@ -266,8 +266,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     CallConfig(CFG_LOAD, &settings);
     if (cmdStartup) {
         ApplyStartupMode();
-        if (!(settings.options & OPT_DELAYED_SETTING) && (settings.options & OPT_EXIT_AFTERWARDS))
+        if (!(settings.options & OPT_DELAYED_SETTING) && (settings.options & OPT_EXIT_AFTERWARDS)) {
+            CleanUp();
             return 0;
+        }
     }
     return RunTrayInstance(instance);
 }

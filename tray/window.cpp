@@ -7,6 +7,7 @@
 #include "autoswitch.h"
 #include "hotkey.h"
 #include "binding.h"
+#include "netlist.h"
 #include "corvalent_res.h"
 
 HMENU trayMenu;
@@ -38,6 +39,7 @@ void CleanUp()
         trayMenu = NULL;
     }
     UnloadDialUpApi();
+    ReleaseNetworkList();
 }
 
 static void UpdateMenuChecks(HMENU menu)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wininet.h>
+#include <netlistmgr.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -824,6 +825,7 @@ struct StartupCase {
   BOOL connected;
   bool sets;          // a set call is expected
   bool endsOffline;   // the working state afterwards
+  LONG networkList = 0;  // the network list's connectivity bits; 0: no network list
 };
 
 void PrintTo(const StartupCase& startupCase, std::ostream* out) {
@@ -836,6 +838,7 @@ TEST_P(StartupModeTest, SetsTheChosenStateAndExitsWithoutIcon) {
   const StartupCase& startupCase = GetParam();
   doubles.SetWorkingOffline(startupCase.startOffline);
   doubles.SetConnection(startupCase.connected, startupCase.connected ? INTERNET_CONNECTION_LAN : 0);
+  if (startupCase.networkList) doubles.SetNetworkList(startupCase.networkList);
   ASSERT_TRUE(WriteSettings(OPT_EXIT_AFTERWARDS, startupCase.mode));
   ASSERT_TRUE(program.Start(L"startup")) << Narrow(program.Error());
   std::optional<DWORD> code = program.WaitForExit();
@@ -853,7 +856,10 @@ TEST_P(StartupModeTest, SetsTheChosenStateAndExitsWithoutIcon) {
   } else {
     ExpectLastSetOnline();
   }
-  if (startupCase.mode == STARTUP_AUTO) {
+  if (startupCase.mode == STARTUP_AUTO && startupCase.networkList) {
+    EXPECT_EQ(doubles.WinInet().connectedCheckCount, 0) << "WinInet asked although the network list answered";
+    EXPECT_EQ(doubles.NetworkList().liveCount, 0) << "the network list was not released";
+  } else if (startupCase.mode == STARTUP_AUTO) {
     EXPECT_EQ(doubles.WinInet().connectedCheckCount, 1);
     EXPECT_EQ(doubles.WinInet().lastFlagsOnEntry,
               static_cast<LONG>(INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY));
@@ -865,6 +871,8 @@ const StartupCase STARTUP_CASES[] = {
     {"OnlineFromOffline", STARTUP_ONLINE, true, TRUE, true, false},
     {"AutoWithConnectionGoesOnline", STARTUP_AUTO, true, TRUE, true, false},
     {"AutoWithoutConnectionGoesOffline", STARTUP_AUTO, false, FALSE, true, true},
+    {"AutoByTheNetworkListGoesOnline", STARTUP_AUTO, true, FALSE, true, false, NLM_CONNECTIVITY_IPV4_LOCALNETWORK},
+    {"AutoOnlyOnASubnetGoesOffline", STARTUP_AUTO, false, TRUE, true, true, NLM_CONNECTIVITY_IPV4_SUBNET},
     {"DefaultLeavesOffline", STARTUP_DEFAULT, true, FALSE, false, true},
     {"FourLeavesOnline", 4, false, TRUE, false, false},
     {"MinusOneLeavesOffline", 0xFFFFFFFF, true, TRUE, false, true},
