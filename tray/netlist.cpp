@@ -1,4 +1,4 @@
-// Windows' network list (Vista and later) through COM on the window thread: whether a routed network is connected.
+// Windows' network list (Vista and later) through COM on the window thread: connectivity and cost.
 // Used by the connection check; the one manager object is held from the first question to the clean-up.
 #include "netlist.h"
 #include <windows.h>
@@ -8,6 +8,9 @@
 // which many networks behind a proxy block; a subnet alone is what a virtual switch gives the host.
 static const DWORD ROUTED_CONNECTIVITY = NLM_CONNECTIVITY_IPV4_LOCALNETWORK | NLM_CONNECTIVITY_IPV4_INTERNET
                                          | NLM_CONNECTIVITY_IPV6_LOCALNETWORK | NLM_CONNECTIVITY_IPV6_INTERNET;
+// Paid by the amount or by a plan, or a plan over its limit or roaming.
+static const DWORD METERED_COST = NLM_CONNECTION_COST_FIXED | NLM_CONNECTION_COST_VARIABLE
+                                  | NLM_CONNECTION_COST_OVERDATALIMIT | NLM_CONNECTION_COST_ROAMING;
 
 static int comState;   // 1 while this thread's apartment is ours to end, -1 when it was refused
 static INetworkListManager *networkList;
@@ -27,7 +30,19 @@ static INetworkListManager *NetworkList()
     return networkList;
 }
 
-int AskNetworkList()
+// The cost of the connection Windows uses for the Internet; Windows 8 and later, else no cost.
+static int IsMetered(INetworkListManager *list)
+{
+    INetworkCostManager *costManager = NULL;
+    if (FAILED(list->QueryInterface(IID_INetworkCostManager, (void **)&costManager)))
+        return 0;
+    DWORD cost = NLM_CONNECTION_COST_UNKNOWN;
+    HRESULT result = costManager->GetCost(&cost, NULL);
+    costManager->Release();
+    return SUCCEEDED(result) && (cost & METERED_COST);
+}
+
+int AskNetworkList(int askCost)
 {
     INetworkListManager *list = NetworkList();
     if (!list)
@@ -39,7 +54,9 @@ int AskNetworkList()
         networkList = NULL;
         return NETWORK_UNKNOWN;
     }
-    return connectivity & ROUTED_CONNECTIVITY ? NETWORK_CONNECTED : NETWORK_NONE;
+    if (!(connectivity & ROUTED_CONNECTIVITY))
+        return NETWORK_NONE;
+    return askCost && IsMetered(list) ? NETWORK_METERED : NETWORK_CONNECTED;
 }
 
 void ReleaseNetworkList()

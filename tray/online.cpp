@@ -7,6 +7,7 @@
 #include <wininet.h>
 
 int cachedOffline;
+int connectionMetered;
 static DWORD connectionFlags;
 static int connectionFlagsStale;   // the latest connection check was answered by the network list
 static DWORD queryBuffer;
@@ -47,10 +48,11 @@ static BOOL AskWinInetConnection()
 }
 
 // A connection exists as Windows' network list reports it; WinInet answers where there is no list.
-// Neither depends on WinInet's own offline state.
+// Neither depends on WinInet's own offline state. With the option, a metered one counts as none.
 BOOL IsConnected()
 {
-    int listed = AskNetworkList();
+    int listed = AskNetworkList(settings.options & OPT_METERED_OFFLINE);
+    connectionMetered = listed == NETWORK_METERED;
     connectionFlagsStale = listed != NETWORK_UNKNOWN;
     if (connectionFlagsStale)
         return listed == NETWORK_CONNECTED;

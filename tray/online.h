@@ -6,6 +6,7 @@
 #include <windows.h>
 
 extern int cachedOffline;       // written by IsOffline and by the Aggressive Offline rule
+extern int connectionMetered;   // written by IsConnected: a metered connection counted as none
 
 int IsOffline();
 BOOL SetOffline(int offline);

@@ -31,6 +31,7 @@ const int OPTIONS_CANCEL_BUTTON = 1007;
 const DWORD AUTOSWITCH = 0x04;
 const DWORD AUTOSWITCH_TOOLTIPS = 0x10;
 const DWORD AGGRESSIVE_OFFLINE = 0x20;
+const DWORD METERED_OFFLINE = 0x80;
 const DWORD NO_DIALUP = 0x80000000;
 
 // Tray pictures: the icon resources of Corvalent.exe.
@@ -388,6 +389,37 @@ TEST_F(AutoSwitchTest, WinInetAnswersWhileTheNetworkListFailsAndTheListIsUsedAga
   EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "a failing network list decided";
   doubles_.NetworkList().connectivityFails = 0;
   EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "the network list is not asked again";
+}
+
+TEST_F(AutoSwitchTest, MeteredConnectionCountsAsNoneWithTheOptionAndTheTipSaysSo) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_DISCONNECTED, NLM_CONNECTION_COST_FIXED);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AUTOSWITCH_TOOLTIPS | METERED_OFFLINE));
+  size_t from = tray_.Count();
+  doubles_.NetworkList().connectivity = NLM_CONNECTIVITY_IPV4_INTERNET;
+  EXPECT_GE(RefreshUntil([&] { return tray_.Count() > from; }, 3), 0) << "joining a metered network is not shown";
+  ExpectRedraw(tray_.Records().back(), AUTO_OFFLINE_PICTURE, L"Working Offline. AutoSwitch On (Metered)");
+
+  for (LONG metered : {NLM_CONNECTION_COST_FIXED, NLM_CONNECTION_COST_VARIABLE,
+                       NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_ROAMING,
+                       NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_OVERDATALIMIT}) {
+    doubles_.NetworkList().cost = NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_APPROACHINGDATALIMIT;
+    EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "unmetered after " << metered;
+    doubles_.NetworkList().cost = metered;
+    EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "cost " << metered;
+  }
+  // Without a cost (before Windows 8) the option has no effect.
+  doubles_.NetworkList().costAnswered = 0;
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "no cost kept it offline";
+}
+
+TEST_F(AutoSwitchTest, MeteredConnectionIsAConnectionWithoutTheOption) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_DISCONNECTED, NLM_CONNECTION_COST_VARIABLE);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH));
+  doubles_.NetworkList().connectivity = NLM_CONNECTIVITY_IPV6_INTERNET;
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0);
+  EXPECT_EQ(doubles_.NetworkList().costCount, 0) << "the cost is asked for only with the option";
 }
 
 // A dial-up library that lacks one of its two entry points is not bound at all: AutoSwitch goes on,

@@ -826,6 +826,8 @@ struct StartupCase {
   bool sets;          // a set call is expected
   bool endsOffline;   // the working state afterwards
   LONG networkList = 0;  // the network list's connectivity bits; 0: no network list
+  LONG cost = 0;         // its connection cost; 0: none answered
+  DWORD options = 0;     // besides Exit afterwards
 };
 
 void PrintTo(const StartupCase& startupCase, std::ostream* out) {
@@ -838,8 +840,8 @@ TEST_P(StartupModeTest, SetsTheChosenStateAndExitsWithoutIcon) {
   const StartupCase& startupCase = GetParam();
   doubles.SetWorkingOffline(startupCase.startOffline);
   doubles.SetConnection(startupCase.connected, startupCase.connected ? INTERNET_CONNECTION_LAN : 0);
-  if (startupCase.networkList) doubles.SetNetworkList(startupCase.networkList);
-  ASSERT_TRUE(WriteSettings(OPT_EXIT_AFTERWARDS, startupCase.mode));
+  if (startupCase.networkList) doubles.SetNetworkList(startupCase.networkList, startupCase.cost);
+  ASSERT_TRUE(WriteSettings(OPT_EXIT_AFTERWARDS | startupCase.options, startupCase.mode));
   ASSERT_TRUE(program.Start(L"startup")) << Narrow(program.Error());
   std::optional<DWORD> code = program.WaitForExit();
   ASSERT_TRUE(code) << "the program did not end by itself";
@@ -873,6 +875,8 @@ const StartupCase STARTUP_CASES[] = {
     {"AutoWithoutConnectionGoesOffline", STARTUP_AUTO, false, FALSE, true, true},
     {"AutoByTheNetworkListGoesOnline", STARTUP_AUTO, true, FALSE, true, false, NLM_CONNECTIVITY_IPV4_LOCALNETWORK},
     {"AutoOnlyOnASubnetGoesOffline", STARTUP_AUTO, false, TRUE, true, true, NLM_CONNECTIVITY_IPV4_SUBNET},
+    {"AutoOnAMeteredConnectionGoesOffline", STARTUP_AUTO, false, TRUE, true, true, NLM_CONNECTIVITY_IPV4_INTERNET,
+     NLM_CONNECTION_COST_FIXED, 0x80},
     {"DefaultLeavesOffline", STARTUP_DEFAULT, true, FALSE, false, true},
     {"FourLeavesOnline", 4, false, TRUE, false, false},
     {"MinusOneLeavesOffline", 0xFFFFFFFF, true, TRUE, false, true},
