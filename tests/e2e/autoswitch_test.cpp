@@ -400,9 +400,9 @@ TEST_F(AutoSwitchTest, MeteredConnectionCountsAsNoneWithTheOptionAndTheTipSaysSo
   EXPECT_GE(RefreshUntil([&] { return tray_.Count() > from; }, 3), 0) << "joining a metered network is not shown";
   ExpectRedraw(tray_.Records().back(), AUTO_OFFLINE_PICTURE, L"Working Offline. AutoSwitch On (Metered)");
 
-  for (LONG metered : {NLM_CONNECTION_COST_FIXED, NLM_CONNECTION_COST_VARIABLE,
-                       NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_ROAMING,
-                       NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_OVERDATALIMIT}) {
+  for (LONG metered : std::initializer_list<LONG>{NLM_CONNECTION_COST_FIXED, NLM_CONNECTION_COST_VARIABLE,
+                                                 NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_ROAMING,
+                                                 NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_OVERDATALIMIT}) {
     doubles_.NetworkList().cost = NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_APPROACHINGDATALIMIT;
     EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "unmetered after " << metered;
     doubles_.NetworkList().cost = metered;
