@@ -6,17 +6,8 @@
 
 #include "state_view.h"
 
-// Without a block: a network list that reports an unmetered Internet connection, as Wine's own does.
-static NetworkListDoubleState Connected() {
-  NetworkListDoubleState state = {};
-  state.available = 1;
-  state.connectivity = NLM_CONNECTIVITY_IPV4_INTERNET;
-  state.costAnswered = 1;
-  state.cost = NLM_CONNECTION_COST_UNRESTRICTED;
-  return state;
-}
-
-static NetworkListDoubleState ownState = Connected();
+// Without a block there is no network list, as before Vista.
+static NetworkListDoubleState ownState;
 static LONG objects;
 
 static NetworkListDoubleState* StateOf(StateView& view) { return view.block ? &view.block->networkList : &ownState; }
