@@ -2,21 +2,26 @@
 # The README's second command: installs what is missing, builds both architectures with the tests
 # and runs every test under Wine, each run with its own Xvfb, fresh prefix and wineserver: the x86_64
 # build under the machine's Wine 8, the same build again under Wine 10 in a Debian 13 root
-# (scripts/wine10-root.sh), then the i686 build (the 32-bit Wine loader under qemu, see
+# (scripts/wine10-root.sh), then the i686 build under both (the 32-bit Wine loaders under qemu, see
 # scripts/qemu-i386.sh); then the README's run command itself (scripts/check-run.sh) and the
 # release (scripts/check-release.sh). First of all it checks the project's pages
 # (scripts/check-docs.py).
-#   scripts/test.sh [x86_64|wine10|i686] [ctest arguments...]   one run alone; the rest goes to ctest
+#   scripts/test.sh [x86_64|wine10|i686|i686-wine10] [ctest arguments...]   one run alone; the rest goes to ctest
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-runs=(x86_64 wine10 i686)
+runs=(x86_64 wine10 i686 i686-wine10)
 case "${1:-}" in
-  x86_64 | wine10 | i686) runs=("$1"); shift ;;
+  x86_64 | wine10 | i686 | i686-wine10) runs=("$1"); shift ;;
 esac
+has_run() {
+  [[ " ${runs[*]} " == *" $1 "* ]]
+}
 architectures=()
-[[ " ${runs[*]} " == *" x86_64 "* || " ${runs[*]} " == *" wine10 "* ]] && architectures+=(x86_64)
+if has_run x86_64 || has_run wine10; then architectures+=(x86_64); fi
+if has_run i686 || has_run i686-wine10; then architectures+=(i686); fi
+# The machine's own 32-bit Wine loader is needed by the i686 run under Wine 8 only.
 with_i686=
-[[ " ${runs[*]} " == *" i686 "* ]] && { with_i686=i686; architectures+=(i686); }
+if has_run i686; then with_i686=i686; fi
 
 "$root/scripts/install-deps.sh" $with_i686
 summaries=()
@@ -29,23 +34,27 @@ verdict=PASS
 "$root/scripts/check-docs.py" || { verdict=FAIL; failed=1; }
 summaries+=("$verdict docs: scripts/check-docs.py")
 
-[ -z "$with_i686" ] || "$root/scripts/qemu-i386.sh"
-[[ " ${runs[*]} " != *" wine10 "* ]] || "$root/scripts/wine10-root.sh"
+if [[ " ${architectures[*]} " == *" i686 "* ]]; then "$root/scripts/qemu-i386.sh"; fi
+if has_run wine10 || has_run i686-wine10; then "$root/scripts/wine10-root.sh"; fi
 "$root/scripts/build.sh" tests "${architectures[@]}"
 
 source "$root/scripts/test-env.sh"
 
 # run_tests <run> [ctest arguments...]: the build's whole test run in an environment of its own;
-# wine10 is the x86_64 build's, inside the Wine 10 root with a prefix of its own.
+# wine10 (the x86_64 build) and i686-wine10 run inside the Wine 10 root, each with a prefix of its own.
 run_tests() {
-  local run=$1
+  local run=$1 build=$1 prefix=$root/build/$1/wineprefix
   shift
   mkdir -p "$root/build/$run"
-  if [ "$run" = wine10 ]; then
+  case $run in
+    wine10) build=x86_64 prefix=$root/build/wine10/wineprefix ;;
+    i686-wine10) build=i686 prefix=$root/build/wine10/wineprefix-i686 ;;
+  esac
+  if [[ $run == *wine10 ]]; then
     (cd "$root" && scripts/wine10-root.sh run bash -c 'source scripts/test-env.sh && test_env_ctest "$@"' \
-       test-env "$root/build/x86_64" "$root/build/wine10/wineprefix" "$@")
+       test-env "$root/build/$build" "$prefix" "$@")
   else
-    test_env_ctest "$root/build/$run" "$root/build/$run/wineprefix" "$@"
+    test_env_ctest "$root/build/$build" "$prefix" "$@"
   fi 2>&1 | tee "$root/build/$run/test.log"
 }
 
@@ -62,7 +71,7 @@ done
 
 # The README's run command (x86_64): the icon docked in a real tray, a click on it, the end of the
 # run. Part of the whole run only, not of a run narrowed with ctest arguments.
-if [ $# -eq 0 ] && [[ " ${runs[*]} " == *" x86_64 "* ]]; then
+if [ $# -eq 0 ] && has_run x86_64; then
   echo "==== run command ===="
   start=$(date +%s)
   verdict=PASS
