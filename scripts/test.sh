@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
 # The README's second command: installs what is missing, builds both architectures with the tests
 # and runs every test under Wine, each run with its own Xvfb, fresh prefix and wineserver: the x86_64
-# build under the machine's Wine 8, the same build again under Wine 10 in a Debian 13 root
-# (scripts/wine10-root.sh), then the i686 build under both (the 32-bit Wine loaders under qemu, see
-# scripts/qemu-i386.sh); then the README's run command itself (scripts/check-run.sh) and the
-# release (scripts/check-release.sh). First of all it checks the project's pages
-# (scripts/check-docs.py).
+# build and the i686 build (the 32-bit Wine loader under qemu, see scripts/qemu-i386.sh) under the
+# machine's Wine 8, then both again under Wine 10 in a Debian 13 root (scripts/wine10-root.sh, made
+# meanwhile); then the README's run command itself (scripts/check-run.sh) and the release
+# (scripts/check-release.sh). First of all it checks the project's pages (scripts/check-docs.py).
 #   scripts/test.sh [x86_64|wine10|i686|i686-wine10] [ctest arguments...]   one run alone; the rest goes to ctest
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-runs=(x86_64 wine10 i686 i686-wine10)
+runs=(x86_64 i686 wine10 i686-wine10)
 case "${1:-}" in
   x86_64 | wine10 | i686 | i686-wine10) runs=("$1"); shift ;;
 esac
@@ -35,7 +34,15 @@ verdict=PASS
 summaries+=("$verdict docs: scripts/check-docs.py")
 
 if [[ " ${architectures[*]} " == *" i686 "* ]]; then "$root/scripts/qemu-i386.sh"; fi
-if has_run wine10 || has_run i686-wine10; then "$root/scripts/wine10-root.sh"; fi
+# The Wine 10 root takes the network and dpkg more than the processors: it is made while the builds
+# and the Wine 8 runs go on, and the first Wine 10 run waits for it.
+root_maker=
+root_status=0
+if has_run wine10 || has_run i686-wine10; then
+  mkdir -p "$root/build"
+  "$root/scripts/wine10-root.sh" >"$root/build/wine10-root.log" 2>&1 &
+  root_maker=$!
+fi
 "$root/scripts/build.sh" tests "${architectures[@]}"
 
 source "$root/scripts/test-env.sh"
@@ -62,7 +69,15 @@ for run in "${runs[@]}"; do
   echo "==== $run ===="
   start=$(date +%s)
   status=0
-  run_tests "$run" "$@" || status=$?
+  if [[ $run == *wine10 ]]; then
+    if [ -n "$root_maker" ]; then
+      wait "$root_maker" || root_status=$?
+      root_maker=
+      cat "$root/build/wine10-root.log"
+    fi
+    status=$root_status
+  fi
+  [ $status -ne 0 ] || run_tests "$run" "$@" || status=$?
   verdict=PASS
   [ $status -eq 0 ] || { verdict=FAIL; failed=1; }
   result=$(grep -E '^[0-9]+% tests passed' "$root/build/$run/test.log" | tail -1 || true)
