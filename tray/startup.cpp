@@ -199,7 +199,8 @@ static void RestrictLibrarySearch()
 // message filter lets no request of an unelevated copy through (one of an older Corvalent).
 #define EXIT_REQUEST_REFUSED ERROR_ACCESS_DENIED
 
-// Says why the request went nowhere, where there is a desktop to show it on.
+// Says why "options" went nowhere, where there is a desktop to show it on. "exit" and "uninstall"
+// say it by their exit code alone: Setup and the uninstaller wait for them, silent ones too.
 static int ReportRefusedRequest()
 {
     USEROBJECTFLAGS flags = {};
@@ -228,7 +229,7 @@ static int RequestEnd(HWND runningCopy, UINT message)
     if (process)
         CloseHandle(process);
     if (refused && !taken)
-        return ReportRefusedRequest();
+        return EXIT_REQUEST_REFUSED;
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
 
