@@ -23,6 +23,7 @@ static_assert(sizeof(Settings) == 16, "Settings must stay four 32-bit words on e
 #define OPT_AUTOSWITCH_TOOLTIPS 0x00000010
 #define OPT_AGGRESSIVE_OFFLINE  0x00000020
 #define OPT_DELAYED_SETTING     0x00000040
+#define OPT_METERED_OFFLINE     0x00000080   // a metered connection counts as none
 #define OPT_NO_DIALUP           0x80000000   // run-time flag, set by the tray program
 
 // Values of Settings.startupMode (the index in the Options dialog's list)

@@ -30,6 +30,7 @@ static const CheckBoxBit checkBoxBits[] = {
     { IDC_AUTOSWITCH,          OPT_AUTOSWITCH },
     { IDC_AUTOSWITCH_TOOLTIPS, OPT_AUTOSWITCH_TOOLTIPS },
     { IDC_AGGRESSIVE_OFFLINE,  OPT_AGGRESSIVE_OFFLINE },
+    { IDC_METERED_OFFLINE,     OPT_METERED_OFFLINE },
     { IDC_ENABLE_HOTKEY,       OPT_HOTKEY },
 };
 
@@ -112,6 +113,18 @@ static const ControlHelp controlHelpTable[] = {
       "\n"
       "Aggressive Offline requires dial up networking (DUN) components to be installed, so it may\n"
       "not be available if you do not have DUN installed." },
+    { IDC_METERED_OFFLINE,
+      "Selecting this option makes AutoSwitch treat a connection that Windows marks as metered\n"
+      "(a phone's hotspot, a mobile broadband modem, a capped data plan) as no connection:\n"
+      "Corvalent switches Windows into offline mode when you join a metered network, and into\n"
+      "online mode when you move to one that is not metered, so that programs do not quietly\n"
+      "spend your data.\n"
+      "\n"
+      "You can still go online by hand. Aggressive Offline, when enabled, undoes that, as it\n"
+      "does without a connection.\n"
+      "\n"
+      "Windows tells the cost of a connection from Windows 8 on; before that, this option has\n"
+      "no effect." },
     { IDC_KEYBOARD_GROUP,
       "These settings are used to control Corvalent's AutoSwitch feature." },
     { IDC_KEYBOARD_ICON,
@@ -145,6 +158,11 @@ static void UpdateAggressiveOffline(HWND dialog)
     EnableWindow(GetDlgItem(dialog, IDC_AGGRESSIVE_OFFLINE), enable);
 }
 
+static void UpdateMeteredOffline(HWND dialog)
+{
+    EnableWindow(GetDlgItem(dialog, IDC_METERED_OFFLINE), IsChecked(dialog, IDC_AUTOSWITCH));
+}
+
 static void UpdateHotKeyControl(HWND dialog)
 {
     EnableWindow(GetDlgItem(dialog, IDC_HOTKEY), IsChecked(dialog, IDC_ENABLE_HOTKEY));
@@ -165,6 +183,7 @@ static void InitOptionsControls(HWND dialog)
     SendDlgItemMessageA(dialog, IDC_HOTKEY, HKM_SETHOTKEY, editedSettings->hotKey, 0);
     UpdateStartupControls(dialog);
     UpdateAggressiveOffline(dialog);
+    UpdateMeteredOffline(dialog);
     UpdateHotKeyControl(dialog);
 }
 
@@ -227,6 +246,7 @@ static INT_PTR OnOptionsCommand(HWND dialog, WORD id)
         return FALSE;
     case IDC_AUTOSWITCH:
         UpdateAggressiveOffline(dialog);
+        UpdateMeteredOffline(dialog);
         return FALSE;
     case IDC_OPTIONS_OK:
         StoreOptionsControls(dialog);

@@ -43,11 +43,12 @@ ManifestDPIAware true
 !define END_ATTEMPTS 5
 ; The program's exit code when the running copy refused its request (it runs elevated).
 !define REQUEST_REFUSED 5
-; Setup's exit codes when it refuses (1 is NSIS's own for a cancel): a folder that can't be made
-; or written, another Setup or uninstaller running, a running copy that did not end.
-!define EXIT_BAD_FOLDER 2
+; Setup's exit codes when it refuses: another Setup or uninstaller running, a running copy that did
+; not end, a folder that can't be made or written. NSIS itself gives 1 for a cancel and 2 when it
+; stops the script (a file it could not write, say), so those two are never one of these.
 !define EXIT_SETUP_RUNNING 3
 !define EXIT_COPY_RUNNING 4
+!define EXIT_BAD_FOLDER 5
 
 Name "Corvalent"
 Caption "Corvalent Setup"
@@ -123,6 +124,8 @@ Function ${un}EndRunningCopies
     ${AndIf} ${FileExists} "$INSTDIR\CVConfig.dll"
       StrCpy $R3 ""
       ExecWait '"$INSTDIR\Corvalent.exe" $EndWord' $R3
+      ; A program that could not start at all sets the error flag; the message below ends the copy.
+      ClearErrors
       ${If} $R3 = ${REQUEST_REFUSED}
         System::Call 'kernel32::CloseHandle(p R2)'
         SetErrors

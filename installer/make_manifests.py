@@ -14,11 +14,12 @@ DESCRIPTION = "Switches Windows' work-offline state from the notification area."
 # Per architecture: winget's and Scoop's names, and the oldest Windows the build runs on
 # (x86: XP SP1, the first with SetDllDirectoryA; x64: the first x64 Windows, XP x64 / 2003 SP1).
 ARCHITECTURES = (("x86", "32bit", "5.1.2600.1106"), ("x64", "64bit", "5.2.3790.1830"))
-# The setup's own uninstall entry and its refusals (installer/corvalent.nsi): a folder that can't be
-# made or written, another setup running, a running copy that did not end.
+# The setup's own uninstall entry and its refusals (installer/corvalent.nsi): another setup running,
+# a running copy that did not end, a folder that can't be made or written. NSIS's own 2 (it stopped
+# the script: a file it could not write, a full disk) stays unmapped, an ordinary failure.
 UNINSTALL_KEY = "Corvalent"
 PUBLISHER = "Bramlow Software"
-REFUSALS = ((2, "invalidParameter"), (3, "installInProgress"), (4, "packageInUse"))
+REFUSALS = ((3, "installInProgress"), (4, "packageInUse"), (5, "invalidParameter"))
 
 
 def sha256(path):

@@ -32,6 +32,7 @@
 #define IDC_KEYBOARD_GROUP       1018
 #define IDC_DELAY                1020
 #define IDC_SECONDS_LABEL        1021
+#define IDC_METERED_OFFLINE      1022
 
 // About dialog
 #define IDC_ABOUT_EMAIL        2

@@ -3,9 +3,11 @@
 # Run after a test build (target idle_bench): scripts/bench-idle.sh [x86_64|i686] [seconds-off] [seconds-on]
 #
 # (a) AutoSwitch off, per idle second: WinInet state queries, shell calls, heap allocations (goal 1, 0, 0).
-# (b) AutoSwitch and Aggressive Offline on, online and connected, one minute: state queries, connection
-#     checks, dial-up enumerations, shell calls, heap allocations (goal 60, 20, 0, 0, 0).
-# Queries, checks and enumerations are the counters of the WinInet and dial-up doubles; shell calls are
+# (b) AutoSwitch and Aggressive Offline on, online and connected, one minute, without a network list (as
+#     before Vista): state queries, WinInet connection checks, dial-up enumerations, network list
+#     creations and calls, shell calls, heap allocations (goal 60, 20, 0, 0, 0, 0, 0).
+# (c) the same with Windows' network list (goal 60, 0, 0, 0, 20, 0, 0).
+# Queries, checks, enumerations and list calls are the counters of the doubles; shell calls are
 # the Shell_NotifyIcon calls the recording tray received; heap allocations are Wine's trace lines of
 # RtlAllocateHeap and RtlReAllocateHeap (HeapAlloc, malloc and LocalAlloc all end there) of the program's
 # process between the window marks that tests/bench/idle_bench.cpp writes.
@@ -48,6 +50,7 @@ per_second() {
 
 run off "$seconds_off"
 run on "$seconds_on"
+run list "$seconds_on"
 
 echo "(a) AutoSwitch off, idle, ${seconds_off} s window (per second; goal 1, 0, 0)"
 for name in state_queries shell_calls; do
@@ -57,9 +60,14 @@ done
 count=$(heap_allocations off)
 printf "  %-22s %6s in %s s = %s/s\n" heap_allocations "$count" "$seconds_off" "$(per_second "$count" "$seconds_off")"
 
-echo "(b) AutoSwitch and Aggressive Offline on, connected, nothing changing, ${seconds_on} s window (goal 60, 20, 0, 0, 0 per minute)"
-for name in state_queries connection_checks dialup_enumerations shell_calls; do
-  printf "  %-22s %6s\n" "$name" "$(figure on $name)"
-done
-printf "  %-22s %6s\n" heap_allocations "$(heap_allocations on)"
-echo "argument violations seen by the doubles: off $(figure off violations), on $(figure on violations)"
+# window <mode> <heading>: the figures of an AutoSwitch run.
+window() {
+  echo "$2"
+  for name in state_queries connection_checks dialup_enumerations list_creations list_queries shell_calls; do
+    printf "  %-22s %6s\n" "$name" "$(figure "$1" $name)"
+  done
+  printf "  %-22s %6s\n" heap_allocations "$(heap_allocations "$1")"
+}
+window on "(b) AutoSwitch and Aggressive Offline on, connected, no network list, ${seconds_on} s window (goal 60, 20, 0, 0, 0, 0, 0 per minute)"
+window list "(c) the same with Windows' network list (goal 60, 0, 0, 0, 20, 0, 0 per minute)"
+echo "argument violations seen by the doubles: off $(figure off violations), on $(figure on violations), list $(figure list violations)"

@@ -3,8 +3,9 @@
 # (tests/bench/minimal_tray.cpp: one window and one icon) and against the floor (the same program
 # started with "wininet": plus one WinInet state query at start and a second, the least any such
 # switch must do), all three in one run. Wine's own start cost is in every figure, so the ratios
-# are the figures to read. Run after a test build (target resident_bench):
-#   scripts/bench-resident.sh [x86_64|i686] [runs] [idle-seconds]
+# are the figures to read. With "autoswitch", the settings have AutoSwitch on (Corvalent then asks
+# for the connection every third second). Run after a test build (target resident_bench):
+#   scripts/bench-resident.sh [x86_64|i686] [runs] [idle-seconds] [autoswitch]
 # Under qemu (i686) all programs carry the emulator's own time and memory (private bytes about
 # five times the x86_64 figure): read the ratio there.
 #
@@ -28,7 +29,7 @@ trap 'test_env_stop; rm -rf "$work"' EXIT
 [ "$arch" != i686 ] || "$root/scripts/qemu-i386.sh"
 test_env_start "$build"
 
-(cd "$build/tests" && "$(test_env_loader "$arch")" "$bench" "$runs" "$seconds" >"$work/out" 2>"$work/err") ||
+(cd "$build/tests" && "$(test_env_loader "$arch")" "$bench" "$runs" "$seconds" ${4:+"$4"} >"$work/out" 2>"$work/err") ||
   { echo "resident_bench failed:" >&2; cat "$work/err" >&2; exit 1; }
 
 awk '

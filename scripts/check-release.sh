@@ -49,7 +49,7 @@ for path in sorted(glob.glob(os.path.join(dist, "winget", "*.yaml"))):
         print(f"{os.path.basename(path)}: {error.message}"); bad += 1
     if manifest["ManifestType"] == "installer":
         codes = {code["InstallerReturnCode"]: code["ReturnResponse"] for code in manifest["ExpectedReturnCodes"]}
-        if codes != {2: "invalidParameter", 3: "installInProgress", 4: "packageInUse"}:
+        if codes != {3: "installInProgress", 4: "packageInUse", 5: "invalidParameter"}:
             print(f"winget: the setup's exit codes are {codes}"); bad += 1
     for installer in manifest.get("Installers", []):
         name = installer["InstallerUrl"].rsplit("/", 1)[1]

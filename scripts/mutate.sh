@@ -7,9 +7,10 @@
 # A filter is a line number or range of tests/mutants.txt (12, 12-20) or a text that the mutant's
 # file must contain (window.cpp, config/); without filters every mutant runs. A mutant line holds,
 # separated by tabs: file, the exact text, its replacement, the test programs (ctest names, comma-
-# separated) and the behaviour it breaks; "equivalent:" there marks one that changes nothing
-# observable, which is listed but not run. Every source file is restored whatever happens; the
-# test programs are rebuilt from the restored sources at the end.
+# separated; "name@i686" runs them in build/i686, for a fault of that architecture alone) and the
+# behaviour it breaks; "equivalent:" there marks one that changes nothing observable, which is
+# listed but not run. Every source file is restored whatever happens; the test programs are
+# rebuilt from the restored sources at the end.
 # Environment: CORVALENT_MUTANTS (list file), CORVALENT_MUTATE_BUILD (default build/x86_64).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -90,6 +91,11 @@ while IFS= read -r line || [ -n "$line" ]; do
     continue
   fi
   total=$((total + 1))
+  mutant_build=$build
+  if [[ $programs == *@* ]]; then
+    mutant_build=$root/build/${programs##*@}
+    programs=${programs%@*}
+  fi
   cp -p "$root/$file" "$work/original"
   backup="$root/$file"
   if ! apply "$root/$file" "$original" "$replacement" 2>"$work/why"; then
@@ -99,9 +105,9 @@ while IFS= read -r line || [ -n "$line" ]; do
     continue
   fi
   IFS=',' read -ra names <<<"$programs"
-  touched+=("${names[@]}")
+  touched+=("${names[@]/#/$mutant_build|}")
   mutant_start=$(date +%s)
-  if ! nice cmake --build "$build" -j"$jobs" --target "${names[@]}" >"$work/build.log" 2>&1; then
+  if ! nice cmake --build "$mutant_build" -j"$jobs" --target "${names[@]}" >"$work/build.log" 2>&1; then
     restore
     broken=$((broken + 1))
     printf 'NO BUILD    %3d %s: %s\n' "$n" "$file" "$behaviour"
@@ -110,7 +116,7 @@ while IFS= read -r line || [ -n "$line" ]; do
   fi
   pattern="^($(IFS='|'; echo "${names[*]}"))\$"
   # GTEST_FAIL_FAST: a program stops at its first failing test; one is enough to kill the mutant.
-  if GTEST_FAIL_FAST=1 ctest --test-dir "$build" -R "$pattern" --output-on-failure >"$work/test.log" 2>&1; then
+  if GTEST_FAIL_FAST=1 ctest --test-dir "$mutant_build" -R "$pattern" --output-on-failure >"$work/test.log" 2>&1; then
     verdict=SURVIVED
     survived=$((survived + 1))
     survivors+=("$n")
@@ -127,11 +133,13 @@ while IFS= read -r line || [ -n "$line" ]; do
   fi
 done <"$list"
 
-if [ ${#touched[@]} -gt 0 ]; then
-  echo "rebuilding the test programs from the restored sources"
-  nice cmake --build "$build" -j"$jobs" --target $(printf '%s\n' "${touched[@]}" | sort -u) >"$work/build.log" 2>&1 ||
+# touched holds "<build>|<program>" pairs.
+for built in $(printf '%s\n' "${touched[@]%%|*}" | sort -u); do
+  echo "rebuilding the test programs of $built from the restored sources"
+  nice cmake --build "$built" -j"$jobs" --target $(printf '%s\n' "${touched[@]}" | sed -n "s#^$built|##p" | sort -u) \
+    >"$work/build.log" 2>&1 ||
     { echo "mutate: the rebuild of the restored sources failed" >&2; tail -n 20 "$work/build.log" >&2; }
-fi
+done
 seconds=$(($(date +%s) - start))
 echo "killed $killed of $total (survived $survived, not run $broken; $equivalent equivalent listed)" \
      "in $((seconds / 60)) min $((seconds % 60)) s"

@@ -15,7 +15,9 @@ set -euo pipefail
 : "${CORVALENT_SIGN_PFX:?sign: set CORVALENT_SIGN_PFX to the PKCS#12 certificate}"
 : "${SOURCE_DATE_EPOCH:?sign: set SOURCE_DATE_EPOCH}"
 stamp=()
-for address in ${CORVALENT_TIMESTAMP_URL:-}; do
+# Split at white space only: an address may hold "?" or "*", which a glob would expand to file names.
+read -ra addresses <<<"${CORVALENT_TIMESTAMP_URL:-}"
+for address in "${addresses[@]}"; do
   stamp+=(-ts "$address")
 done
 if [ -n "${CORVALENT_TIMESTAMP_CERTS:-}${CORVALENT_TIMESTAMP_KEY:-}" ]; then

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Debian 13's Wine 10, the second Windows the x86_64 tests run on (scripts/test.sh wine10): a
-# Debian 13 root in build/wine10/root, made once by debootstrap from the machine's own Debian mirror
-# and given wine, wine64, xvfb, xdotool, ctest and python3 by its own apt. The machine's apt sources
-# and packages stay as they are. Root, or sudo.
+# Debian 13's Wine 10, the second Windows both builds' tests run on (scripts/test.sh wine10 and
+# i686-wine10): a Debian 13 root in build/wine10/root, made once by debootstrap from the machine's own
+# Debian mirror and given wine, wine64, the 32-bit wine32 (run under qemu, scripts/qemu-i386.sh),
+# xvfb, xdotool, ctest and python3 by its own apt. The machine's apt sources and packages stay as
+# they are. Root, or sudo.
+#
+# Debian 13's 32-bit Wine loader is position-independent, and the emulator puts such a program where
+# the kernel puts one of a 32-bit process on x86_64, at 0x400000: the preferred base of most 32-bit
+# programs, which a program without relocations (NSIS's setup stub) cannot leave. Wine's preloader
+# (wine32-preloader, which Debian only suggests) is a program at a fixed address above it that
+# reserves the low addresses before it loads the loader, as Windows keeps them free.
 #   scripts/wine10-root.sh                  makes the root when it is missing or half made
 #   scripts/wine10-root.sh run <command...>  runs the command in the root as the caller, in the
 #                                            current folder (inside the checkout)
@@ -15,7 +22,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$root/build/wine10
 rootfs=$work/root
 ready=$rootfs/.corvalent-root-ready
-packages=(wine wine64 xvfb xdotool cmake python3)
+packages=(wine wine64 wine32:i386 wine32-preloader:i386 xvfb xdotool cmake python3)
 # shellcheck source=scripts/trixie.sh
 source "$root/scripts/trixie.sh"
 
@@ -64,7 +71,8 @@ make_root() {
   as_root unshare --mount --propagation private -- debootstrap --variant=minbase --keyring="$TRIXIE_KEYRING" \
     "$TRIXIE_SUITE" "$rootfs" "$mirror" >"$work/debootstrap.log" 2>&1 || die "debootstrap failed"
   log "installing ${packages[*]} in the root (log $work/apt.log)"
-  (cd "$root" && enter 0:0 sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+  (cd "$root" && enter 0:0 sh -c 'dpkg --add-architecture i386 && apt-get update -q &&
+     DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
      --no-install-recommends "$@" && apt-get clean' apt "${packages[@]}") >"$work/apt.log" 2>&1 ||
     die "installing the packages in the root failed"
   as_root sh -c 'echo "$1"; dpkg-query --root="$2" -W -f="\${Version}\n" wine64' mark "${packages[*]}" "$rootfs" |

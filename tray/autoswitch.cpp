@@ -41,6 +41,7 @@ typedef DWORD (WINAPI *RasEnumConnectionsProc)(DialUpEntry *entries, DWORD *size
 typedef DWORD (WINAPI *RasGetConnectStatusProc)(HRASCONN connection, DialUpStatus *status);
 
 int lastConnected;
+int lastMetered;
 static int pollCountdown;
 static HMODULE dialUpLibrary;
 static RasEnumConnectionsProc rasEnumConnections;
@@ -51,6 +52,7 @@ void SetAutoSwitch(int enable)
     DWORD bit = 0;
     if (enable) {
         lastConnected = IsConnected();
+        lastMetered = connectionMetered;
         bit = OPT_AUTOSWITCH;
     }
     settings.options = (settings.options & ~OPT_AUTOSWITCH) | bit;
@@ -88,7 +90,7 @@ int PollAutoSwitch()
     pollCountdown = 2;
     int connected = IsConnected();
     if ((settings.options & OPT_AGGRESSIVE_OFFLINE) && cachedOffline == 0 && connected == 0
-        && CountDialUpConnections() == 0 && connectionFlags != 0) {
+        && CountDialUpConnections() == 0 && ConnectionFlags() != 0) {
         SetOffline(1);
         cachedOffline = 1;
     }
@@ -99,8 +101,11 @@ int PollAutoSwitch()
         else if (connected == 0 && cachedOffline == 0)
             SetOffline(1);
     }
+    // A connection that turns metered, or back, changes only what the icon says.
+    int shownChanged = changed || connectionMetered != lastMetered;
     lastConnected = connected;
-    return changed;
+    lastMetered = connectionMetered;
+    return shownChanged;
 }
 
 int LoadDialUpApi()

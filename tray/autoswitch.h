@@ -4,6 +4,7 @@
 #define AUTOSWITCH_H
 
 extern int lastConnected;   // written by SetAutoSwitch and PollAutoSwitch, read by the tray icon
+extern int lastMetered;     // the same: the connection of that poll was metered and counted as none
 
 void SetAutoSwitch(int enable);
 int PollAutoSwitch();

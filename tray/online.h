@@ -6,12 +6,13 @@
 #include <windows.h>
 
 extern int cachedOffline;       // written by IsOffline and by the Aggressive Offline rule
-extern DWORD connectionFlags;   // written by IsConnected, read by the Aggressive Offline rule
+extern int connectionMetered;   // written by IsConnected: a metered connection counted as none
 
 int IsOffline();
 BOOL SetOffline(int offline);
 void ToggleOffline(int refresh);
 BOOL IsConnected();
+DWORD ConnectionFlags();
 void ApplyStartupMode();
 
 #endif

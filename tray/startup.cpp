@@ -199,7 +199,8 @@ static void RestrictLibrarySearch()
 // message filter lets no request of an unelevated copy through (one of an older Corvalent).
 #define EXIT_REQUEST_REFUSED ERROR_ACCESS_DENIED
 
-// Says why the request went nowhere, where there is a desktop to show it on.
+// Says why "options" went nowhere, where there is a desktop to show it on. "exit" and "uninstall"
+// say it by their exit code alone: Setup and the uninstaller wait for them, silent ones too.
 static int ReportRefusedRequest()
 {
     USEROBJECTFLAGS flags = {};
@@ -228,7 +229,7 @@ static int RequestEnd(HWND runningCopy, UINT message)
     if (process)
         CloseHandle(process);
     if (refused && !taken)
-        return ReportRefusedRequest();
+        return EXIT_REQUEST_REFUSED;
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
 
@@ -266,8 +267,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     CallConfig(CFG_LOAD, &settings);
     if (cmdStartup) {
         ApplyStartupMode();
-        if (!(settings.options & OPT_DELAYED_SETTING) && (settings.options & OPT_EXIT_AFTERWARDS))
+        if (!(settings.options & OPT_DELAYED_SETTING) && (settings.options & OPT_EXIT_AFTERWARDS)) {
+            CleanUp();
             return 0;
+        }
     }
     return RunTrayInstance(instance);
 }

@@ -130,7 +130,7 @@ static void FillTrayIconData(NOTIFYICONDATAA *data, int offline)
     if (settings.options & OPT_AUTOSWITCH_TOOLTIPS) {
         wsprintfA(autoSwitchTip, ". AutoSwitch %s", (settings.options & OPT_AUTOSWITCH) ? "On" : "Off");
         if (settings.options & OPT_AUTOSWITCH)
-            lstrcatA(autoSwitchTip, lastConnected ? " (Connected)" : " (Not Connected)");
+            lstrcatA(autoSwitchTip, lastConnected ? " (Connected)" : lastMetered ? " (Metered)" : " (Not Connected)");
         lstrcatA(tip, autoSwitchTip);
     }
     lstrcpynA(data->szTip, tip, 63);

@@ -7,6 +7,7 @@
 #include "autoswitch.h"
 #include "hotkey.h"
 #include "binding.h"
+#include "netlist.h"
 #include "corvalent_res.h"
 
 HMENU trayMenu;
@@ -38,6 +39,7 @@ void CleanUp()
         trayMenu = NULL;
     }
     UnloadDialUpApi();
+    ReleaseNetworkList();
 }
 
 static void UpdateMenuChecks(HMENU menu)
@@ -158,12 +160,30 @@ static void OnTimer(HWND window, WPARAM timer)
 typedef BOOL (WINAPI *ChangeWindowMessageFilterExProc)(HWND window, UINT message, DWORD action, void *status);
 typedef BOOL (WINAPI *ChangeWindowMessageFilterProc)(UINT message, DWORD flag);
 
+// 1 when the copy runs elevated. XP knows no elevation: its token has no such class, the query
+// fails, and the copy counts as not elevated.
+static int RunsElevated()
+{
+    HANDLE token = NULL;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return 0;
+    BOOL read = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return read && elevation.TokenIsElevated;
+}
+
 // A copy running elevated gets no message from unelevated processes unless it lets it through:
 // the shell's restart, and the requests of other copies, which ask only what this copy's own user
-// may do anyway. Windows 7 and later filter per window, Vista per process; XP not at all.
+// may do anyway. An ordinary copy keeps the filter as it is: opened, it would let every lower
+// integrity level in, a sandboxed process's requests too. Windows 7 and later filter per window,
+// Vista per process; XP not at all.
 static void AllowMessagesFromUnelevated(HWND window)
 {
     const UINT messages[] = { taskbarCreatedMsg, MSG_SHOW_OPTIONS, MSG_EXIT, MSG_UNINSTALL };
+    if (!RunsElevated())
+        return;
     HMODULE user32 = GetModuleHandleA("user32.dll");
     ChangeWindowMessageFilterExProc changeWindowMessageFilterEx = (ChangeWindowMessageFilterExProc)(void (*)())
         GetProcAddress(user32, "ChangeWindowMessageFilterEx");

@@ -1,9 +1,10 @@
-// Measures what Corvalent.exe costs while nothing happens: WinInet and dial-up calls and shell calls
-// over a window of its own one-second timer. Run by scripts/bench-idle.sh, which also counts heap calls.
+// Measures what Corvalent.exe costs while nothing happens: WinInet, network list, dial-up and shell
+// calls over a window of its own one-second timer. Run by scripts/bench-idle.sh, which also counts heap calls.
 //
-//   idle_bench <off|on> <seconds>
+//   idle_bench <off|on|list> <seconds>
 //
-// off: AutoSwitch off; on: AutoSwitch and Aggressive Offline on. Online and connected, nothing changes.
+// off: AutoSwitch off; on: AutoSwitch and Aggressive Offline on, without a network list (as before
+// Vista); list: the same with Windows' network list. Online and connected, nothing changes.
 // Prints "<name> <count>" lines on stdout; marks the window on stderr with the program's process id,
 // so that Wine's trace lines of that process inside the window can be picked out.
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "harness.h"
 
 #include <wininet.h>
+#include <netlistmgr.h>
 
 static const wchar_t SETTINGS_KEY[] = L"Software\\Bramlow Software\\Corvalent";
 static const DWORD AUTOSWITCH_AND_AGGRESSIVE_OFFLINE = 0x04 | 0x20;
@@ -27,13 +29,17 @@ struct Counts {
   LONG queries;
   LONG checks;
   LONG enumerations;
+  LONG listCreations;
+  LONG listQueries;
   LONG violations;
   size_t shellCalls;
 };
 
 static Counts Take(harness::DoubleState& doubles, const harness::TrayRecorder& tray) {
   return {doubles.WinInet().queryCount, doubles.WinInet().connectedCheckCount, doubles.DialUp().enumCount,
-          doubles.WinInet().violationCount + doubles.DialUp().violationCount, tray.Count()};
+          doubles.NetworkList().createCount, doubles.NetworkList().connectivityCount + doubles.NetworkList().costCount,
+          doubles.WinInet().violationCount + doubles.DialUp().violationCount + doubles.NetworkList().violationCount,
+          tray.Count()};
 }
 
 static int Fail(const char* what) {
@@ -59,12 +65,13 @@ static int Settle(harness::Program& program, harness::DoubleState& doubles, cons
   return 0;
 }
 
-static int Measure(bool autoSwitch, DWORD seconds) {
+static int Measure(bool autoSwitch, bool networkList, DWORD seconds) {
   harness::DoubleState doubles;
   harness::TrayRecorder tray;
   if (!doubles.Ready() || !tray.Ready()) return Fail("doubles or tray recorder not ready");
   doubles.SetWorkingOffline(false);
   doubles.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  if (networkList) doubles.SetNetworkList(NLM_CONNECTIVITY_IPV4_INTERNET, NLM_CONNECTION_COST_UNRESTRICTED);
   if (!WriteSettings(autoSwitch ? AUTOSWITCH_AND_AGGRESSIVE_OFFLINE : 0)) return Fail("could not write the settings");
   harness::Stage stage;
   if (!stage.Ready()) return Fail("could not stage Corvalent.exe");
@@ -84,6 +91,8 @@ static int Measure(bool autoSwitch, DWORD seconds) {
     printf("state_queries %ld\n", after.queries - before.queries);
     printf("connection_checks %ld\n", after.checks - before.checks);
     printf("dialup_enumerations %ld\n", after.enumerations - before.enumerations);
+    printf("list_creations %ld\n", after.listCreations - before.listCreations);
+    printf("list_queries %ld\n", after.listQueries - before.listQueries);
     printf("shell_calls %zu\n", after.shellCalls - before.shellCalls);
     printf("violations %ld\n", after.violations);
     fflush(stdout);
@@ -95,9 +104,10 @@ static int Measure(bool autoSwitch, DWORD seconds) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 3 || (strcmp(argv[1], "off") != 0 && strcmp(argv[1], "on") != 0) || atoi(argv[2]) <= 0) {
-    fprintf(stderr, "usage: idle_bench <off|on> <seconds>\n");
+  bool list = argc == 3 && strcmp(argv[1], "list") == 0;
+  if (argc != 3 || (strcmp(argv[1], "off") != 0 && strcmp(argv[1], "on") != 0 && !list) || atoi(argv[2]) <= 0) {
+    fprintf(stderr, "usage: idle_bench <off|on|list> <seconds>\n");
     return 2;
   }
-  return Measure(strcmp(argv[1], "on") == 0, static_cast<DWORD>(atoi(argv[2])));
+  return Measure(strcmp(argv[1], "off") != 0, list, static_cast<DWORD>(atoi(argv[2])));
 }

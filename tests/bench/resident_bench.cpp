@@ -3,7 +3,7 @@
 // start to its icon in the notification area, the time a second copy with "exit" takes to end the
 // first, and the working set and private bytes after an idle period. Run by scripts/bench-resident.sh.
 //
-//   resident_bench <runs> <idle-seconds>
+//   resident_bench <runs> <idle-seconds> [autoswitch]
 //
 // Every program runs from a stage as Corvalent.exe, with Wine's own WinInet and dial-up libraries.
 // Prints "<figure> <program> <value>" lines on stdout (times in milliseconds, memory in KiB).
@@ -192,12 +192,15 @@ int MeasureIdle(const Subject (&subjects)[kSubjects], const harness::TrayRecorde
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = argc == 3 ? atoi(argv[1]) : 0;
-  int seconds = argc == 3 ? atoi(argv[2]) : 0;
+  bool autoSwitch = argc == 4 && strcmp(argv[3], "autoswitch") == 0;
+  int runs = argc == 3 || autoSwitch ? atoi(argv[1]) : 0;
+  int seconds = argc == 3 || autoSwitch ? atoi(argv[2]) : 0;
   if (runs <= 0 || seconds <= 0) {
-    fprintf(stderr, "usage: resident_bench <runs> <idle-seconds>\n");
+    fprintf(stderr, "usage: resident_bench <runs> <idle-seconds> [autoswitch]\n");
     return 2;
   }
+  // Corvalent with AutoSwitch on asks for the connection every third second (Wine's network list).
+  if (autoSwitch && !harness::WriteSettingsKey(0x04)) return Fail("corvalent", "could not write the settings");
   harness::TrayRecorder tray;
   if (!tray.Ready()) return Fail("tray", "the recording notification area is not ready");
   std::wstring minimal = harness::JoinPath(harness::TestsFolder(), L"minimal_tray.exe");

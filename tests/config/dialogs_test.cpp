@@ -269,7 +269,7 @@ const int kStartupControls[] = {IDC_STARTUP_MODE, IDC_EXIT_AFTERWARDS, IDC_DELAY
 
 TEST_F(DialogTest, OptionsShowEveryBitTheListTheDelayAndTheHotKeyOfTheRecord) {
   Settings settings = {OPT_START_WITH_WINDOWS | OPT_EXIT_AFTERWARDS | OPT_AUTOSWITCH | OPT_HOTKEY |
-                           OPT_AUTOSWITCH_TOOLTIPS | OPT_DELAYED_SETTING,
+                           OPT_AUTOSWITCH_TOOLTIPS | OPT_DELAYED_SETTING | OPT_METERED_OFFLINE,
                        STARTUP_ONLINE, kCtrlAltK, 1234};
   std::vector<bool> checks;
   std::vector<bool> enabled;
@@ -279,7 +279,7 @@ TEST_F(DialogTest, OptionsShowEveryBitTheListTheDelayAndTheHotKeyOfTheRecord) {
   LRESULT hotKey = 0;
   DialogRun run = RunOptions(&settings, [&](HWND dialog) {
     for (int id : {IDC_START_WITH_WINDOWS, IDC_EXIT_AFTERWARDS, IDC_DELAYED_SETTING, IDC_AUTOSWITCH,
-                   IDC_AUTOSWITCH_TOOLTIPS, IDC_AGGRESSIVE_OFFLINE, IDC_ENABLE_HOTKEY})
+                   IDC_AUTOSWITCH_TOOLTIPS, IDC_AGGRESSIVE_OFFLINE, IDC_ENABLE_HOTKEY, IDC_METERED_OFFLINE})
       checks.push_back(Checked(dialog, id));
     for (int id : {IDC_STARTUP_MODE, IDC_EXIT_AFTERWARDS, IDC_DELAYED_SETTING, IDC_DELAY, IDC_AGGRESSIVE_OFFLINE,
                    IDC_AUTOSWITCH_TOOLTIPS, IDC_HOTKEY})
@@ -296,7 +296,7 @@ TEST_F(DialogTest, OptionsShowEveryBitTheListTheDelayAndTheHotKeyOfTheRecord) {
     Click(dialog, IDC_OPTIONS_CANCEL);
   });
   ASSERT_TRUE(run.appeared);
-  EXPECT_EQ(checks, (std::vector<bool>{true, true, true, true, true, false, true}));
+  EXPECT_EQ(checks, (std::vector<bool>{true, true, true, true, true, false, true, true}));
   EXPECT_EQ(enabled, (std::vector<bool>{true, true, true, true, true, true, true}));
   EXPECT_EQ(selection, 2);
   EXPECT_EQ(entries, (std::vector<std::wstring>{L"Leave in the default mode", L"Start in offline mode",
@@ -313,7 +313,7 @@ TEST_F(DialogTest, OptionsShowClearedBitsAndNoListSelectionForAnUnknownMode) {
   LRESULT hotKey = -1;
   DialogRun run = RunOptions(&settings, [&](HWND dialog) {
     for (int id : {IDC_START_WITH_WINDOWS, IDC_EXIT_AFTERWARDS, IDC_DELAYED_SETTING, IDC_AUTOSWITCH,
-                   IDC_AUTOSWITCH_TOOLTIPS, IDC_AGGRESSIVE_OFFLINE, IDC_ENABLE_HOTKEY})
+                   IDC_AUTOSWITCH_TOOLTIPS, IDC_AGGRESSIVE_OFFLINE, IDC_ENABLE_HOTKEY, IDC_METERED_OFFLINE})
       checks.push_back(Checked(dialog, id));
     selection = Send(GetDlgItem(dialog, IDC_STARTUP_MODE), CB_GETCURSEL);
     delay = Text(dialog, IDC_DELAY);
@@ -321,7 +321,7 @@ TEST_F(DialogTest, OptionsShowClearedBitsAndNoListSelectionForAnUnknownMode) {
     Click(dialog, IDC_OPTIONS_CANCEL);
   });
   ASSERT_TRUE(run.appeared);
-  EXPECT_EQ(checks, (std::vector<bool>{false, false, false, false, false, true, false}));
+  EXPECT_EQ(checks, (std::vector<bool>{false, false, false, false, false, true, false, false}));
   EXPECT_EQ(selection, CB_ERR);
   EXPECT_EQ(delay, L"8");
   EXPECT_EQ(hotKey, 0);
@@ -356,10 +356,12 @@ TEST_F(DialogTest, NoDialUpKeepsAggressiveOfflineDisabledWhateverAutoSwitchShows
   Settings settings = {OPT_NO_DIALUP | OPT_AUTOSWITCH | OPT_AGGRESSIVE_OFFLINE, 0, 0, 8};
   std::vector<bool> aggressive;
   std::vector<bool> tooltips;
+  std::vector<bool> metered;
   bool stillChecked = false;
   DialogRun run = RunOptions(&settings, [&](HWND dialog) {
     for (int step = 0; step < 3; step++) {
       aggressive.push_back(Enabled(dialog, IDC_AGGRESSIVE_OFFLINE));
+      metered.push_back(Enabled(dialog, IDC_METERED_OFFLINE));
       tooltips.push_back(Enabled(dialog, IDC_AUTOSWITCH_TOOLTIPS));
       Click(dialog, IDC_AUTOSWITCH);
     }
@@ -368,6 +370,7 @@ TEST_F(DialogTest, NoDialUpKeepsAggressiveOfflineDisabledWhateverAutoSwitchShows
   });
   ASSERT_TRUE(run.appeared);
   EXPECT_EQ(aggressive, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(metered, (std::vector<bool>{true, false, true})) << "the metered box follows AutoSwitch alone";
   EXPECT_EQ(tooltips, (std::vector<bool>{true, true, true}));
   EXPECT_TRUE(stillChecked);
 }
@@ -547,6 +550,7 @@ TEST_F(DialogTest, OkStoresEveryControlEvenDisabledOnesAndKeepsTheUnshownBits) {
     Click(dialog, IDC_AUTOSWITCH);
     Click(dialog, IDC_AUTOSWITCH_TOOLTIPS);
     Click(dialog, IDC_ENABLE_HOTKEY);
+    Click(dialog, IDC_METERED_OFFLINE);
     Send(GetDlgItem(dialog, IDC_HOTKEY), HKM_SETHOTKEY, kCtrlShiftA);
     Click(dialog, IDC_OPTIONS_OK);
   });
@@ -554,17 +558,17 @@ TEST_F(DialogTest, OkStoresEveryControlEvenDisabledOnesAndKeepsTheUnshownBits) {
   EXPECT_TRUE(run.closedByItself);
   EXPECT_EQ(disabled, (std::vector<bool>{true, true, true, true}));
   Settings expected = {unshown | OPT_DELAYED_SETTING | OPT_AGGRESSIVE_OFFLINE | OPT_AUTOSWITCH |
-                           OPT_AUTOSWITCH_TOOLTIPS | OPT_HOTKEY,
+                           OPT_AUTOSWITCH_TOOLTIPS | OPT_HOTKEY | OPT_METERED_OFFLINE,
                        STARTUP_AUTO, kCtrlShiftA, 12};
   EXPECT_EQ(settings, expected);
   EXPECT_EQ(StoredSettings(), expected);
 }
 
 TEST_F(DialogTest, OkClearsTheBitsOfUncheckedBoxes) {
-  Settings settings = {0x7F, STARTUP_OFFLINE, kCtrlAltK, 30};
+  Settings settings = {0xFF, STARTUP_OFFLINE, kCtrlAltK, 30};
   DialogRun run = RunOptions(&settings, [&](HWND dialog) {
     for (int id : {IDC_EXIT_AFTERWARDS, IDC_DELAYED_SETTING, IDC_AGGRESSIVE_OFFLINE, IDC_AUTOSWITCH,
-                   IDC_AUTOSWITCH_TOOLTIPS, IDC_ENABLE_HOTKEY, IDC_START_WITH_WINDOWS})
+                   IDC_AUTOSWITCH_TOOLTIPS, IDC_ENABLE_HOTKEY, IDC_START_WITH_WINDOWS, IDC_METERED_OFFLINE})
       Click(dialog, id);
     Click(dialog, IDC_OPTIONS_OK);
   });
@@ -579,13 +583,14 @@ void ChangeEverything(HWND dialog) {
   Click(dialog, IDC_START_WITH_WINDOWS);
   Click(dialog, IDC_AUTOSWITCH);
   Click(dialog, IDC_ENABLE_HOTKEY);
+  Click(dialog, IDC_METERED_OFFLINE);
   Send(GetDlgItem(dialog, IDC_STARTUP_MODE), CB_SETCURSEL, STARTUP_OFFLINE);
   SetText(dialog, IDC_DELAY, L"77");
   Send(GetDlgItem(dialog, IDC_HOTKEY), HKM_SETHOTKEY, kCtrlShiftA);
 }
 
 TEST_F(DialogTest, CancelLeavesTheRecordAndStillCreatesTheKeyWithIt) {
-  Settings settings = {OPT_NO_DIALUP | OPT_AUTOSWITCH, STARTUP_ONLINE, kCtrlAltK, 9};
+  Settings settings = {OPT_NO_DIALUP | OPT_AUTOSWITCH | OPT_METERED_OFFLINE, STARTUP_ONLINE, kCtrlAltK, 9};
   const Settings original = settings;
   DialogRun run = RunOptions(&settings, [&](HWND dialog) {
     ChangeEverything(dialog);
@@ -681,6 +686,13 @@ const struct {
      L"connection to the Internet. This feature may help workaround the IE 5.x bug that sets online mode\n"
      L"whenever it is closed down.\n\nAggressive Offline requires dial up networking (DUN) components to be "
      L"installed, so it may\nnot be available if you do not have DUN installed."},
+    {IDC_METERED_OFFLINE,
+     L"Selecting this option makes AutoSwitch treat a connection that Windows marks as metered\n(a phone's hotspot, "
+     L"a mobile broadband modem, a capped data plan) as no connection:\nCorvalent switches Windows into offline mode "
+     L"when you join a metered network, and into\nonline mode when you move to one that is not metered, so that "
+     L"programs do not quietly\nspend your data.\n\nYou can still go online by hand. Aggressive Offline, when "
+     L"enabled, undoes that, as it\ndoes without a connection.\n\nWindows tells the cost of a connection from "
+     L"Windows 8 on; before that, this option has\nno effect."},
     {IDC_KEYBOARD_GROUP, kAutoSwitchGroupHelp},
     {IDC_KEYBOARD_ICON, L"These settings are used to control Corvalent's hotkey online toggling."},
     {IDC_ENABLE_HOTKEY, L"Select this option to enable offline/online toggling with the keyboard."},

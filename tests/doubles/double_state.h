@@ -1,4 +1,4 @@
-// The state block shared by the test doubles (wininet.dll, rasapi32.dll) and the tests that drive them.
+// The state block shared by the test doubles (wininet.dll, rasapi32.dll, netlist.dll) and the tests that drive them.
 // The test process creates it as a named file mapping; each double opens it on every call.
 #pragma once
 
@@ -15,7 +15,7 @@
 #define DOUBLE_STATE_EVENT_SUFFIX L"-Called"
 
 #define DOUBLE_STATE_MAGIC 0x44545643 // "CVTD"
-#define DOUBLE_STATE_VERSION 2
+#define DOUBLE_STATE_VERSION 3
 
 #define DOUBLE_MAX_DIALUP 8
 
@@ -75,12 +75,30 @@ struct DialUpDoubleState {
   volatile LONG violationKinds;
 };
 
+// The network list double (netlist.dll, the Network List Manager's class). A block of zeros has no
+// network list: the class cannot be made, as before Vista.
+struct NetworkListDoubleState {
+  // Driven by the test.
+  volatile LONG available;         // nonzero: the class can be made
+  volatile LONG connectivity;      // NLM_CONNECTIVITY bits that GetConnectivity reports
+  volatile LONG connectivityFails; // nonzero: GetConnectivity returns this HRESULT and writes nothing
+  volatile LONG costAnswered;      // nonzero: the object answers INetworkCostManager (Windows 8 and later)
+  volatile LONG cost;              // NLM_CONNECTION_COST word that GetCost reports
+  // Recorded by the double.
+  volatile LONG createCount;       // objects made
+  volatile LONG liveCount;         // objects not yet released to their last reference
+  volatile LONG connectivityCount;
+  volatile LONG costCount;
+  volatile LONG violationCount;    // calls with a null out pointer
+};
+
 struct DoubleStateBlock {
   volatile LONG magic;   // DOUBLE_STATE_MAGIC
   volatile LONG version; // DOUBLE_STATE_VERSION
   volatile LONG size;    // sizeof(DoubleStateBlock)
   WinInetDoubleState wininet;
   DialUpDoubleState dialUp;
+  NetworkListDoubleState networkList;
 };
 
 // Handle values the dial-up double hands out: connection i has DIALUP_HANDLE_BASE + i.

@@ -12,6 +12,7 @@
 #include <ras.h>
 #include <raserror.h>
 #include <wininet.h>
+#include <netlistmgr.h>
 
 using harness::DialUp;
 using harness::TrayRecord;
@@ -30,6 +31,7 @@ const int OPTIONS_CANCEL_BUTTON = 1007;
 const DWORD AUTOSWITCH = 0x04;
 const DWORD AUTOSWITCH_TOOLTIPS = 0x10;
 const DWORD AGGRESSIVE_OFFLINE = 0x20;
+const DWORD METERED_OFFLINE = 0x80;
 const DWORD NO_DIALUP = 0x80000000;
 
 // Tray pictures: the icon resources of Corvalent.exe.
@@ -68,6 +70,8 @@ class AutoSwitchTest : public ::testing::Test {
     EXPECT_EQ(doubles_.WinInet().violationCount, 0) << "kinds " << doubles_.WinInet().violationKinds;
     EXPECT_EQ(doubles_.DialUp().violationCount, 0) << "kinds " << doubles_.DialUp().violationKinds;
     EXPECT_EQ(doubles_.DialUp().unzeroedRecordCount, 0) << "a dial-up record was not zeroed";
+    EXPECT_EQ(doubles_.NetworkList().violationCount, 0);
+    EXPECT_EQ(doubles_.NetworkList().liveCount, 0) << "the network list was not released";
     if (doubles_.DialUp().enumCount > 0) {
       EXPECT_EQ(doubles_.DialUp().lastBufferSize, 4 * RASCONN_V400_SIZE) << "not a buffer of four entries";
     }
@@ -334,6 +338,88 @@ TEST_F(AutoSwitchTest, WithoutDialUpAutoSwitchStillFollowsAndAggressiveOfflineIs
   EXPECT_EQ(*stored & AGGRESSIVE_OFFLINE, 0u);
   EXPECT_EQ(*stored & AUTOSWITCH, AUTOSWITCH);
   EXPECT_EQ(boxes.Count(), 0u);
+}
+
+// Connectivity bits of the network list, each with whether it means a connection, in an order in which
+// every step changes the connection.
+const struct {
+  LONG connectivity;
+  bool connected;
+} NETWORK_LIST_STEPS[] = {
+    {NLM_CONNECTIVITY_IPV4_SUBNET | NLM_CONNECTIVITY_IPV6_SUBNET, false},
+    {NLM_CONNECTIVITY_IPV4_INTERNET, true},
+    {NLM_CONNECTIVITY_IPV4_NOTRAFFIC | NLM_CONNECTIVITY_IPV6_NOTRAFFIC, false},
+    {NLM_CONNECTIVITY_IPV6_LOCALNETWORK, true},
+    {NLM_CONNECTIVITY_DISCONNECTED, false},
+    {NLM_CONNECTIVITY_IPV6_INTERNET | NLM_CONNECTIVITY_IPV4_SUBNET, true},
+};
+
+TEST_F(AutoSwitchTest, NetworkListDecidesTheConnectionAndWinInetIsAskedOnlyForAggressiveOffline) {
+  doubles_.SetWorkingOffline(false);
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_IPV4_LOCALNETWORK);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AGGRESSIVE_OFFLINE));
+  RefreshTimes(THREE_POLLS);
+  EXPECT_FALSE(Offline()) << "a local network on the list is a connection";
+  EXPECT_EQ(doubles_.WinInet().connectedCheckCount, 0) << "WinInet asked while the list reports a connection";
+  EXPECT_GE(doubles_.NetworkList().connectivityCount, 3);
+  EXPECT_EQ(doubles_.NetworkList().createCount, 1) << "one manager for the run";
+
+  for (const auto& step : NETWORK_LIST_STEPS) {
+    doubles_.NetworkList().connectivity = step.connectivity;
+    EXPECT_GE(RefreshUntil([&] { return Offline() != step.connected; }, 3), 0) << "bits " << step.connectivity;
+  }
+  doubles_.NetworkList().connectivity = NLM_CONNECTIVITY_DISCONNECTED;
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0);
+  Click();
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "Aggressive Offline left online without a network";
+}
+
+TEST_F(AutoSwitchTest, WinInetAnswersWhileTheNetworkListFailsAndTheListIsUsedAgainOnceItAnswers) {
+  doubles_.SetWorkingOffline(false);
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH));
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "without a network list WinInet answers";
+
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_IPV4_INTERNET);
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "a network list that comes is not used";
+  doubles_.NetworkList().connectivityFails = E_UNEXPECTED;
+  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "a failing network list decided";
+  doubles_.NetworkList().connectivityFails = 0;
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "the network list is not asked again";
+}
+
+TEST_F(AutoSwitchTest, MeteredConnectionCountsAsNoneWithTheOptionAndTheTipSaysSo) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_DISCONNECTED, NLM_CONNECTION_COST_FIXED);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AUTOSWITCH_TOOLTIPS | METERED_OFFLINE));
+  size_t from = tray_.Count();
+  doubles_.NetworkList().connectivity = NLM_CONNECTIVITY_IPV4_INTERNET;
+  EXPECT_GE(RefreshUntil([&] { return tray_.Count() > from; }, 3), 0) << "joining a metered network is not shown";
+  ExpectRedraw(tray_.Records().back(), AUTO_OFFLINE_PICTURE, L"Working Offline. AutoSwitch On (Metered)");
+
+  for (LONG metered : std::initializer_list<LONG>{NLM_CONNECTION_COST_FIXED, NLM_CONNECTION_COST_VARIABLE,
+                                                 NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_ROAMING,
+                                                 NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_OVERDATALIMIT}) {
+    doubles_.NetworkList().cost = NLM_CONNECTION_COST_UNRESTRICTED | NLM_CONNECTION_COST_APPROACHINGDATALIMIT;
+    EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "unmetered after " << metered;
+    doubles_.NetworkList().cost = metered;
+    EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "cost " << metered;
+  }
+  // Without a cost (before Windows 8) the option has no effect.
+  doubles_.NetworkList().costAnswered = 0;
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "no cost kept it offline";
+}
+
+TEST_F(AutoSwitchTest, MeteredConnectionIsAConnectionWithoutTheOption) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_DISCONNECTED, NLM_CONNECTION_COST_VARIABLE);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH));
+  doubles_.NetworkList().connectivity = NLM_CONNECTIVITY_IPV6_INTERNET;
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0);
+  EXPECT_EQ(doubles_.NetworkList().costCount, 0) << "the cost is asked for only with the option";
 }
 
 // A dial-up library that lacks one of its two entry points is not bound at all: AutoSwitch goes on,

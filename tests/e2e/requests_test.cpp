@@ -115,6 +115,7 @@ TEST_F(RequestsTest, CopyAskingToEndWaitsForTheRunningCopyAndEndsWithOneWhenItDo
     ASSERT_TRUE(running.Ready());
     Program asking(stage);
     ASSERT_TRUE(asking.Start(row.word));
+    BoxWatcher askingBoxes(asking.ProcessId());
     EXPECT_EQ(running.WaitForRequest(), row.request);
     doubles.SetWorkingOffline(true);
     ULONGLONG handled = GetTickCount64();
@@ -122,6 +123,7 @@ TEST_F(RequestsTest, CopyAskingToEndWaitsForTheRunningCopyAndEndsWithOneWhenItDo
     EXPECT_EQ(asking.WaitForExit(10000), std::optional<DWORD>(1)) << "the wait is not bounded";
     EXPECT_GE(GetTickCount64() - handled, 2000u);
     EXPECT_EQ(doubles.WorkingOffline(), row.offlineAfter) << "online again only after an uninstall's wait";
+    EXPECT_EQ(askingBoxes.Count(), 0u) << "a setup waiting for this copy would wait for a click";
   }
 }
 
@@ -132,10 +134,12 @@ TEST_F(RequestsTest, CopyAskingAHungCopyToEndEndsWithOneWithinFiveSeconds) {
   ASSERT_TRUE(hung.Ready());
   Program asking(stage);
   ASSERT_TRUE(asking.Start(L"exit"));
+  BoxWatcher askingBoxes(asking.ProcessId());
   ULONGLONG started = GetTickCount64();
   ASSERT_EQ(WaitForSingleObject(asking.Process(), 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "waits for ever";
   EXPECT_LT(GetTickCount64() - started, 8000u);
   EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(1));
+  EXPECT_EQ(askingBoxes.Count(), 0u);
 }
 
 // A running copy that ends on another copy's request before it takes this one: the window's

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wininet.h>
+#include <netlistmgr.h>
 
 #include <algorithm>
 #include <string>
@@ -840,6 +841,9 @@ struct StartupCase {
   BOOL connected;
   bool sets;          // a set call is expected
   bool endsOffline;   // the working state afterwards
+  LONG networkList = 0;  // the network list's connectivity bits; 0: no network list
+  LONG cost = 0;         // its connection cost; 0: none answered
+  DWORD options = 0;     // besides Exit afterwards
 };
 
 void PrintTo(const StartupCase& startupCase, std::ostream* out) {
@@ -852,7 +856,8 @@ TEST_P(StartupModeTest, SetsTheChosenStateAndExitsWithoutIcon) {
   const StartupCase& startupCase = GetParam();
   doubles.SetWorkingOffline(startupCase.startOffline);
   doubles.SetConnection(startupCase.connected, startupCase.connected ? INTERNET_CONNECTION_LAN : 0);
-  ASSERT_TRUE(WriteSettings(OPT_EXIT_AFTERWARDS, startupCase.mode));
+  if (startupCase.networkList) doubles.SetNetworkList(startupCase.networkList, startupCase.cost);
+  ASSERT_TRUE(WriteSettings(OPT_EXIT_AFTERWARDS | startupCase.options, startupCase.mode));
   ASSERT_TRUE(program.Start(L"startup")) << Narrow(program.Error());
   std::optional<DWORD> code = program.WaitForExit();
   ASSERT_TRUE(code) << "the program did not end by itself";
@@ -869,7 +874,10 @@ TEST_P(StartupModeTest, SetsTheChosenStateAndExitsWithoutIcon) {
   } else {
     ExpectLastSetOnline();
   }
-  if (startupCase.mode == STARTUP_AUTO) {
+  if (startupCase.mode == STARTUP_AUTO && startupCase.networkList) {
+    EXPECT_EQ(doubles.WinInet().connectedCheckCount, 0) << "WinInet asked although the network list answered";
+    EXPECT_EQ(doubles.NetworkList().liveCount, 0) << "the network list was not released";
+  } else if (startupCase.mode == STARTUP_AUTO) {
     EXPECT_EQ(doubles.WinInet().connectedCheckCount, 1);
     EXPECT_EQ(doubles.WinInet().lastFlagsOnEntry,
               static_cast<LONG>(INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY));
@@ -881,6 +889,10 @@ const StartupCase STARTUP_CASES[] = {
     {"OnlineFromOffline", STARTUP_ONLINE, true, TRUE, true, false},
     {"AutoWithConnectionGoesOnline", STARTUP_AUTO, true, TRUE, true, false},
     {"AutoWithoutConnectionGoesOffline", STARTUP_AUTO, false, FALSE, true, true},
+    {"AutoByTheNetworkListGoesOnline", STARTUP_AUTO, true, FALSE, true, false, NLM_CONNECTIVITY_IPV4_LOCALNETWORK},
+    {"AutoOnlyOnASubnetGoesOffline", STARTUP_AUTO, false, TRUE, true, true, NLM_CONNECTIVITY_IPV4_SUBNET},
+    {"AutoOnAMeteredConnectionGoesOffline", STARTUP_AUTO, false, TRUE, true, true, NLM_CONNECTIVITY_IPV4_INTERNET,
+     NLM_CONNECTION_COST_FIXED, 0x80},
     {"DefaultLeavesOffline", STARTUP_DEFAULT, true, FALSE, false, true},
     {"FourLeavesOnline", 4, false, TRUE, false, false},
     {"MinusOneLeavesOffline", 0xFFFFFFFF, true, TRUE, false, true},

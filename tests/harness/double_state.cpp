@@ -1,5 +1,5 @@
-// Creates and resets the state block that drives the wininet.dll and rasapi32.dll doubles.
-// Used by tests that stage the doubles or load them in-process.
+// Creates and resets the state block that drives the wininet.dll, rasapi32.dll and netlist.dll
+// doubles, and registers netlist.dll. Used by tests that stage the doubles or load them in-process.
 #include "harness.h"
 
 #include <wininet.h>
@@ -8,7 +8,18 @@
 
 namespace harness {
 
+// The network list double in place of the system's, for every process of the test's bitness: Wine's
+// CoCreateInstance finds servers under HKLM\Software\Classes (a 32-bit process writes its own view).
+static void RegisterNetworkListDouble() {
+  const wchar_t* key = L"Software\\Classes\\CLSID\\{DCB00C01-570F-4A9B-8D69-199FDBA5723B}\\InprocServer32";
+  std::wstring path = JoinPath(DoublesFolder(), L"netlist.dll");
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, nullptr, REG_SZ, path.c_str(),
+                  static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+  RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"ThreadingModel", REG_SZ, L"Both", sizeof L"Both");
+}
+
 DoubleState::DoubleState() {
+  RegisterNetworkListDouble();
   name_ = std::wstring(DOUBLE_STATE_NAME) + L"-" + std::to_wstring(GetCurrentProcessId());
   mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                 sizeof(DoubleStateBlock), name_.c_str());
@@ -51,6 +62,13 @@ bool DoubleState::WorkingOffline() const {
 void DoubleState::SetConnection(BOOL connected, DWORD flags) {
   block_->wininet.connectionFlags = static_cast<LONG>(flags);
   block_->wininet.connected = connected;
+}
+
+void DoubleState::SetNetworkList(LONG connectivity, LONG cost) {
+  block_->networkList.connectivity = connectivity;
+  block_->networkList.cost = cost;
+  block_->networkList.costAnswered = cost != 0;
+  block_->networkList.available = TRUE;
 }
 
 void DoubleState::SetDialUpConnections(const std::vector<LONG>& rasconnstates) {

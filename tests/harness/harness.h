@@ -51,16 +51,19 @@ class DoubleState {
 
   bool Ready() const { return block_ != nullptr; }
   // Online (INTERNET_STATE_CONNECTED), connected with INTERNET_CONNECTION_LAN, no dial-up
-  // connection, nothing failing, all counters 0.
+  // connection, no network list, nothing failing, all counters 0.
   void Reset();
   DoubleStateBlock* operator->() { return block_; }
   WinInetDoubleState& WinInet() { return block_->wininet; }
   DialUpDoubleState& DialUp() { return block_->dialUp; }
+  NetworkListDoubleState& NetworkList() { return block_->networkList; }
 
   // Shorthands for the usual set-ups.
   void SetWorkingOffline(bool offline);        // the connected-state word: DISCONNECTED_BY_USER / CONNECTED
   bool WorkingOffline() const;                 // INTERNET_STATE_DISCONNECTED_BY_USER bit of the word
   void SetConnection(BOOL connected, DWORD flags);
+  // A network list with these NLM_CONNECTIVITY bits; a cost of 0 answers no INetworkCostManager.
+  void SetNetworkList(LONG connectivity, LONG cost = 0);
   void SetDialUpConnections(const std::vector<LONG>& rasconnstates);  // count and states, none failing
 
   // Waits until condition holds; woken by every call of a double (no polling). False on timeout.

@@ -22,10 +22,10 @@ const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 const wchar_t kSettingsValues[][16] = {L"Options", L"Startup Mode", L"HotKey", L"Delay"};
 const UINT kMsgExit = 1026;       // the program's MSG_EXIT, what "exit" sends to a running copy
 const DWORD kSetupMs = 60000;     // one run of the setup program or the uninstaller
-// The setup's exit codes when it refuses.
-const DWORD kBadFolder = 2;
+// The setup's exit codes when it refuses; none is one of NSIS's own (1 cancelled, 2 stopped).
 const DWORD kSetupRunning = 3;
 const DWORD kCopyRunning = 4;
+const DWORD kBadFolder = 5;
 
 std::wstring KnownFolder(int csidl) {
   wchar_t path[MAX_PATH];
@@ -415,14 +415,22 @@ TEST_F(Setup, UpgradeWhileRunningEndsTheOldCopyAndStartsTheNewWithSettingsKept) 
 }
 
 // "exit" returns once the running copy's window is gone; its process may take longer to end, and
-// its files are free only then.
+// its files are free only then. An installed program that cannot start at all (here no program)
+// leaves the end to the setup's own message.
 TEST_F(Setup, UpgradeGoesOnOnlyAfterTheRunningCopysProcessHasEnded) {
-  InstallSilently();
-  Started& slow = Start(L"\"" + JoinPath(harness::TestsFolder(), L"slow_exit.exe") + L"\"");
-  ASSERT_NE(harness::WaitForTopWindow(slow.ProcessId(), L"Corvalent", nullptr, kWaitMs, slow.Process()), nullptr);
+  for (bool startable : {true, false}) {
+    SCOPED_TRACE(startable ? "the installed program starts" : "the installed program cannot start");
+    InstallSilently();
+    if (!startable) std::ofstream(InstalledProgram().c_str(), std::ios::binary | std::ios::trunc) << "no program";
+    Started& slow = Start(L"\"" + JoinPath(harness::TestsFolder(), L"slow_exit.exe") + L"\"");
+    ASSERT_NE(harness::WaitForTopWindow(slow.ProcessId(), L"Corvalent", nullptr, kWaitMs, slow.Process()), nullptr);
 
-  ASSERT_EQ(RunToEnd(SetupCommand(L"/S")), 0u);
-  EXPECT_EQ(WaitForSingleObject(slow.Process(), 0), WAIT_OBJECT_0) << "the setup went on while the copy still ran";
+    ASSERT_EQ(RunToEnd(SetupCommand(L"/S")), 0u);
+    EXPECT_EQ(WaitForSingleObject(slow.Process(), 0), WAIT_OBJECT_0) << "the setup went on while the copy still ran";
+    // A copy ran, so the setup starts the new one; it ends before the next row installs again.
+    ASSERT_NE(harness::WaitForTopWindow(0, L"Corvalent", nullptr), nullptr);
+    EndRunningCopies();
+  }
 }
 
 TEST_F(Setup, SilentUninstallWhileRunningRemovesEverything) {

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 # Reads the PE headers of the deliverables and checks their hardening and reproducibility: ASLR with
-# a relocation section, DEP, high-entropy VA on 64-bit, run from swap on removable and network media,
-# a program manifest aware of each monitor's DPI with the system's as fallback, no time stamps, no
-# build paths. Run by ctest.
+# a relocation section, DEP, high-entropy VA on 64-bit, no stack exception handlers on 32-bit, stack
+# cookies, run from swap on removable and network media, a program manifest aware of each monitor's
+# DPI with the system's as fallback, no time stamps, no build paths. Run by ctest.
 import struct
 import sys
 
 DYNAMIC_BASE = 0x0040
 NX_COMPAT = 0x0100
 HIGH_ENTROPY_VA = 0x0020
+NO_SEH = 0x0400
 RELOCS_STRIPPED = 0x0001
 RUN_FROM_SWAP = 0x0400 | 0x0800
 DLL = 0x2000
@@ -19,6 +20,9 @@ DPI_SETTINGS = (b"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/Window
                 b"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
                 b"PerMonitorV2, System</dpiAwareness>")
 PE32_PLUS = 0x20B
+# The stack check's failure report (GCC's libssp, linked in statically): the linker takes it in only
+# when a function of the image checks a stack cookie, since nothing else calls it.
+STACK_CHECK_FAILURE = b"*** stack smashing detected ***"
 EXPORT, RESOURCE, BASERELOC, DEBUG = 0, 2, 5, 6
 
 
@@ -76,9 +80,11 @@ class Image:
 def problems(path, forbidden):
     image = Image(path)
     found = []
-    wanted = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if image.magic == PE32_PLUS else 0)
+    wanted = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if image.magic == PE32_PLUS else NO_SEH)
     if image.dll_characteristics & wanted != wanted:
         found.append("DllCharacteristics 0x%04x lacks 0x%04x" % (image.dll_characteristics, wanted & ~image.dll_characteristics))
+    if STACK_CHECK_FAILURE not in image.data:
+        found.append("no function checks a stack cookie")
     if image.characteristics & RELOCS_STRIPPED:
         found.append("relocations stripped (Characteristics 0x%04x)" % image.characteristics)
     if image.characteristics & RUN_FROM_SWAP != RUN_FROM_SWAP:
