@@ -38,7 +38,7 @@
 #define IDC_ABOUT_EMAIL        2
 #define IDC_ABOUT_WEB          3
 #define IDC_ABOUT_OK           1019
-#define IDC_ABOUT_ONLINE_ICON  1022
-#define IDC_ABOUT_OFFLINE_ICON 1023
+#define IDC_ABOUT_ONLINE_ICON  1023
+#define IDC_ABOUT_OFFLINE_ICON 1024
 
 #endif
