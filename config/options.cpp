@@ -120,6 +120,10 @@ static const ControlHelp controlHelpTable[] = {
       "online mode when you move to one that is not metered, so that programs do not quietly\n"
       "spend your data.\n"
       "\n"
+      "The Auto start mode treats it the same way: started with Windows on a metered\n"
+      "connection, Corvalent puts Windows into offline mode. The option can be set whenever\n"
+      "AutoSwitch or the Auto start mode is selected.\n"
+      "\n"
       "You can still go online by hand. Aggressive Offline, when enabled, undoes that, as it\n"
       "does without a connection.\n"
       "\n"
@@ -158,9 +162,11 @@ static void UpdateAggressiveOffline(HWND dialog)
     EnableWindow(GetDlgItem(dialog, IDC_AGGRESSIVE_OFFLINE), enable);
 }
 
+// The bit counts for AutoSwitch and for the Auto start mode.
 static void UpdateMeteredOffline(HWND dialog)
 {
-    EnableWindow(GetDlgItem(dialog, IDC_METERED_OFFLINE), IsChecked(dialog, IDC_AUTOSWITCH));
+    int autoMode = SendDlgItemMessageA(dialog, IDC_STARTUP_MODE, CB_GETCURSEL, 0, 0) == STARTUP_AUTO;
+    EnableWindow(GetDlgItem(dialog, IDC_METERED_OFFLINE), IsChecked(dialog, IDC_AUTOSWITCH) || autoMode);
 }
 
 static void UpdateHotKeyControl(HWND dialog)
@@ -243,6 +249,9 @@ static INT_PTR OnOptionsCommand(HWND dialog, WORD id)
         return FALSE;
     case IDC_START_WITH_WINDOWS:
         UpdateStartupControls(dialog);
+        return FALSE;
+    case IDC_STARTUP_MODE:
+        UpdateMeteredOffline(dialog);
         return FALSE;
     case IDC_AUTOSWITCH:
         UpdateAggressiveOffline(dialog);

@@ -2,6 +2,7 @@
 // binding of the dial-up networking library. Runs inside the tray icon refresh.
 #include "startup.h"
 #include "online.h"
+#include "connection.h"
 #include "trayicon.h"
 #include "autoswitch.h"
 #include <ras.h>
@@ -43,6 +44,7 @@ typedef DWORD (WINAPI *RasGetConnectStatusProc)(HRASCONN connection, DialUpStatu
 int lastConnected;
 int lastMetered;
 static int pollCountdown;
+static int polling;   // a poll is under way; one that comes inside it (sent messages a COM call lets in) does nothing
 static HMODULE dialUpLibrary;
 static RasEnumConnectionsProc rasEnumConnections;
 static RasGetConnectStatusProc rasGetConnectStatus;
@@ -85,9 +87,13 @@ static DWORD CountDialUpConnections()
 
 int PollAutoSwitch()
 {
-    if (pollCountdown-- > 0)
+    // Off, it waits to poll at once when it is turned on, so that the icon shows the connection then.
+    if (!(settings.options & OPT_AUTOSWITCH))
+        return pollCountdown = 0;
+    if (polling || pollCountdown-- > 0)
         return 0;
     pollCountdown = 2;
+    polling = 1;
     int connected = IsConnected();
     if ((settings.options & OPT_AGGRESSIVE_OFFLINE) && cachedOffline == 0 && connected == 0
         && CountDialUpConnections() == 0 && ConnectionFlags() != 0) {
@@ -105,6 +111,7 @@ int PollAutoSwitch()
     int shownChanged = changed || connectionMetered != lastMetered;
     lastConnected = connected;
     lastMetered = connectionMetered;
+    polling = 0;
     return shownChanged;
 }
 

@@ -1,10 +1,10 @@
 // Windows' network list: whether a routed network is connected, and whether that connection is
-// metered. Asked by the connection check of online.cpp; released by the final clean-up.
+// metered. Asked by the connection check; released by the final clean-up.
 #ifndef NETLIST_H
 #define NETLIST_H
 
 // Answers of AskNetworkList
-#define NETWORK_UNKNOWN   -1   // no network list (before Vista, a stopped service, any error)
+#define NETWORK_ABSENT    -1   // no network list on this system (before Vista, COM refused): for the run
 #define NETWORK_NONE       0
 #define NETWORK_CONNECTED  1
 #define NETWORK_METERED    2   // connected, at a cost; only when the cost was asked for

@@ -1,15 +1,12 @@
-// The WinInet work-offline state: read, set, toggle, the connection check and the start-up mode.
-// The only place that talks to WinInet; used by the window procedure, the tray icon and AutoSwitch.
+// The WinInet work-offline state: read, set, toggle, and the start-up mode.
+// Used by the window procedure, the tray icon and AutoSwitch.
 #include "startup.h"
 #include "online.h"
 #include "trayicon.h"
-#include "netlist.h"
+#include "connection.h"
 #include <wininet.h>
 
 int cachedOffline;
-int connectionMetered;
-static DWORD connectionFlags;
-static int connectionFlagsStale;   // the latest connection check was answered by the network list
 static DWORD queryBuffer;
 
 int IsOffline()
@@ -38,35 +35,6 @@ void ToggleOffline(int refresh)
     SetOffline(IsOffline() == 0 ? 1 : 0);
     if (refresh)
         RefreshTray(1);
-}
-
-// WinInet's answer, and its connection-description word in connectionFlags.
-static BOOL AskWinInetConnection()
-{
-    connectionFlags = INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY;
-    return InternetGetConnectedState(&connectionFlags, 0);
-}
-
-// A connection exists as Windows' network list reports it; WinInet answers where there is no list.
-// Neither depends on WinInet's own offline state. With the option, a metered one counts as none.
-BOOL IsConnected()
-{
-    int listed = AskNetworkList(settings.options & OPT_METERED_OFFLINE);
-    connectionMetered = listed == NETWORK_METERED;
-    connectionFlagsStale = listed != NETWORK_UNKNOWN;
-    if (connectionFlagsStale)
-        return listed == NETWORK_CONNECTED;
-    return AskWinInetConnection();
-}
-
-// The word of the latest WinInet check; asked for now when the network list answered that check.
-DWORD ConnectionFlags()
-{
-    if (connectionFlagsStale) {
-        AskWinInetConnection();
-        connectionFlagsStale = 0;
-    }
-    return connectionFlags;
 }
 
 void ApplyStartupMode()

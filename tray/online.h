@@ -6,13 +6,10 @@
 #include <windows.h>
 
 extern int cachedOffline;       // written by IsOffline and by the Aggressive Offline rule
-extern int connectionMetered;   // written by IsConnected: a metered connection counted as none
 
 int IsOffline();
 BOOL SetOffline(int offline);
 void ToggleOffline(int refresh);
-BOOL IsConnected();
-DWORD ConnectionFlags();
 void ApplyStartupMode();
 
 #endif

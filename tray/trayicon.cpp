@@ -215,7 +215,7 @@ void RefreshTray(int force)
         lastShownOffline = offline;
         changed = 1;
     }
-    if ((settings.options & OPT_AUTOSWITCH) && PollAutoSwitch())
+    if (PollAutoSwitch())
         force = 1;
     if (!force && !changed)
         return;

@@ -375,6 +375,22 @@ TEST_F(DialogTest, NoDialUpKeepsAggressiveOfflineDisabledWhateverAutoSwitchShows
   EXPECT_TRUE(stillChecked);
 }
 
+TEST_F(DialogTest, AutoStartModeEnablesTheMeteredBoxWithAutoSwitchOff) {
+  Settings settings = {0, STARTUP_AUTO, 0, 8};
+  std::vector<bool> metered;
+  DialogRun run = RunOptions(&settings, [&](HWND dialog) {
+    for (int mode : {STARTUP_ONLINE, STARTUP_AUTO}) {
+      metered.push_back(Enabled(dialog, IDC_METERED_OFFLINE));
+      Send(GetDlgItem(dialog, IDC_STARTUP_MODE), CB_SETCURSEL, mode);
+      Send(dialog, WM_COMMAND, MAKEWPARAM(IDC_STARTUP_MODE, CBN_SELCHANGE), (LPARAM)GetDlgItem(dialog, IDC_STARTUP_MODE));
+    }
+    metered.push_back(Enabled(dialog, IDC_METERED_OFFLINE));
+    Click(dialog, IDC_OPTIONS_CANCEL);
+  });
+  ASSERT_TRUE(run.appeared);
+  EXPECT_EQ(metered, (std::vector<bool>{true, false, true}));
+}
+
 TEST_F(DialogTest, AutoSwitchEnablesAggressiveOfflineButNotTheToolTipsBox) {
   Settings settings = {OPT_AUTOSWITCH, 0, 0, 8};
   std::vector<bool> aggressive;
@@ -458,6 +474,12 @@ TEST_F(DialogTest, DialogsOpenWithTheFocusOnTheirFirstTabStop) {
 
 // Each icon static, by its id, shows its own icon in the frame of the dialog's DPI, and the frame of
 // each new DPI that WM_DPICHANGED announces; the About box's online picture stands on the left.
+// Set for a run of the test below at another scale than this program's: the DPI its dialogs must have.
+// Dialogs at another DPI end that run with kOtherScale: Wine 10 gives them their monitor's DPI,
+// which the prefix's LogPixels does not set.
+const wchar_t kDpiVariable[] = L"CORVALENT_DIALOG_DPI";
+const UINT kOtherScale = 3;
+
 TEST_F(DialogTest, IconStaticsShowTheirOwnIconAtTheDialogsDpiAndAtEachNewOne) {
   using GetDpiForWindowProc = UINT(WINAPI*)(HWND);
   auto getDpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
@@ -467,10 +489,13 @@ TEST_F(DialogTest, IconStaticsShowTheirOwnIconAtTheDialogsDpiAndAtEachNewOne) {
   const std::vector<std::pair<int, WORD>> options = {
       {IDC_AUTOMATION_ICON, IDI_AUTOMATION}, {IDC_AUTOSWITCH_ICON, IDI_AUTOSWITCH}, {IDC_KEYBOARD_ICON, IDI_KEYBOARD}};
   Settings settings = {0, 0, 0, 8};
+  wchar_t wanted[8] = L"";
+  UINT wantedDpi = GetEnvironmentVariableW(kDpiVariable, wanted, 8) ? _wtoi(wanted) : 0;
   for (const wchar_t* title : {kAboutTitle, kOptionsTitle}) {
     std::vector<std::optional<harness::IconPicture>> shown, frames;
     std::optional<POINT> online, offline;
     DialogRun run = Run(title == kAboutTitle ? CFG_ABOUT : CFG_OPTIONS, &settings, title, [&](HWND dialog) {
+      if (wantedDpi && getDpiForWindow(dialog) != wantedDpi) ExitProcess(kOtherScale);
       for (UINT dpi : {0u, 120u, 168u, 96u}) {
         RECT suggested = {};
         GetWindowRect(dialog, &suggested);
@@ -488,6 +513,32 @@ TEST_F(DialogTest, IconStaticsShowTheirOwnIconAtTheDialogsDpiAndAtEachNewOne) {
     EXPECT_EQ(shown, frames) << title;
     if (title == kAboutTitle) EXPECT_TRUE(online && offline && online->x < offline->x);
   }
+}
+
+// The same at 150 %: this program once more, started while the prefix's scale is 144 DPI, which
+// Wine 8 gives its dialogs as the system's DPI (Wine 10 gives them the monitor's, and skips).
+TEST(DialogScaleTest, IconStaticsShowTheirOwnIconAtASecondScale) {
+  harness::StageOptions atScale;
+  atScale.logPixels = 144;
+  harness::Stage stage(atScale);
+  ASSERT_TRUE(stage.Ready());
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(path) +
+                         L"\" --gtest_filter=DialogTest.IconStaticsShowTheirOwnIconAtTheDialogsDpiAndAtEachNewOne";
+  STARTUPINFOW startup = {sizeof startup};
+  PROCESS_INFORMATION child = {};
+  SetEnvironmentVariableW(kDpiVariable, L"144");
+  BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+  SetEnvironmentVariableW(kDpiVariable, nullptr);
+  ASSERT_TRUE(started);
+  DWORD code = 1;
+  EXPECT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+  GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  if (code == kOtherScale) GTEST_SKIP() << "this Wine gives dialogs their monitor's DPI, not the prefix's";
+  EXPECT_EQ(code, 0u) << "the dialogs' pictures at 144 DPI";
 }
 
 // ---- Options dialog: what OK stores.
@@ -690,7 +741,9 @@ const struct {
      L"Selecting this option makes AutoSwitch treat a connection that Windows marks as metered\n(a phone's hotspot, "
      L"a mobile broadband modem, a capped data plan) as no connection:\nCorvalent switches Windows into offline mode "
      L"when you join a metered network, and into\nonline mode when you move to one that is not metered, so that "
-     L"programs do not quietly\nspend your data.\n\nYou can still go online by hand. Aggressive Offline, when "
+     L"programs do not quietly\nspend your data.\n\nThe Auto start mode treats it the same way: started with Windows "
+     L"on a metered\nconnection, Corvalent puts Windows into offline mode. The option can be set whenever\nAutoSwitch "
+     L"or the Auto start mode is selected.\n\nYou can still go online by hand. Aggressive Offline, when "
      L"enabled, undoes that, as it\ndoes without a connection.\n\nWindows tells the cost of a connection from "
      L"Windows 8 on; before that, this option has\nno effect."},
     {IDC_KEYBOARD_GROUP, kAutoSwitchGroupHelp},

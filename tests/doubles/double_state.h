@@ -15,7 +15,7 @@
 #define DOUBLE_STATE_EVENT_SUFFIX L"-Called"
 
 #define DOUBLE_STATE_MAGIC 0x44545643 // "CVTD"
-#define DOUBLE_STATE_VERSION 3
+#define DOUBLE_STATE_VERSION 4
 
 #define DOUBLE_MAX_DIALUP 8
 
@@ -75,8 +75,10 @@ struct DialUpDoubleState {
   volatile LONG violationKinds;
 };
 
+#define DOUBLE_MAX_NETWORK_CONNECTIONS 4
+
 // The network list double (netlist.dll, the Network List Manager's class). A block of zeros has no
-// network list: the class cannot be made, as before Vista.
+// network list: the class is not registered (REGDB_E_CLASSNOTREG), as before Vista.
 struct NetworkListDoubleState {
   // Driven by the test.
   volatile LONG available;         // nonzero: the class can be made
@@ -84,7 +86,13 @@ struct NetworkListDoubleState {
   volatile LONG connectivityFails; // nonzero: GetConnectivity returns this HRESULT and writes nothing
   volatile LONG costAnswered;      // nonzero: the object answers INetworkCostManager (Windows 8 and later)
   volatile LONG cost;              // NLM_CONNECTION_COST word that GetCost reports
+  volatile LONG laterPollsFail;    // nonzero: from its second GetConnectivity on, every call of an object
+                                   // returns this HRESULT (its service restarted); a new object answers
+  volatile LONG connectionCount;   // connections that GetNetworkConnections lists, 0..DOUBLE_MAX_NETWORK_CONNECTIONS
+  volatile LONG connectionConnected[DOUBLE_MAX_NETWORK_CONNECTIONS];  // their get_IsConnected
+  volatile LONG connectionCost[DOUBLE_MAX_NETWORK_CONNECTIONS];       // their INetworkConnectionCost::GetCost
   // Recorded by the double.
+  volatile LONG classRequestCount; // requests for the class (DllGetClassObject), answered or not
   volatile LONG createCount;       // objects made
   volatile LONG liveCount;         // objects not yet released to their last reference
   volatile LONG connectivityCount;

@@ -375,20 +375,53 @@ TEST_F(AutoSwitchTest, NetworkListDecidesTheConnectionAndWinInetIsAskedOnlyForAg
   EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "Aggressive Offline left online without a network";
 }
 
-TEST_F(AutoSwitchTest, WinInetAnswersWhileTheNetworkListFailsAndTheListIsUsedAgainOnceItAnswers) {
+TEST_F(AutoSwitchTest, UnregisteredNetworkListIsAskedForOnceAndWinInetAnswersForTheRun) {
   doubles_.SetWorkingOffline(false);
   doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
   ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH));
-  doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
-  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "without a network list WinInet answers";
+  LONG checks = doubles_.WinInet().connectedCheckCount;
+  RefreshTimes(60);  // a minute of the poll timer: twenty polls
+  EXPECT_GE(doubles_.WinInet().connectedCheckCount - checks, 20);
+  EXPECT_EQ(doubles_.NetworkList().classRequestCount, 1) << "the missing class was asked for again";
 
   doubles_.SetNetworkList(NLM_CONNECTIVITY_IPV4_INTERNET);
-  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "a network list that comes is not used";
-  doubles_.NetworkList().connectivityFails = E_UNEXPECTED;
   doubles_.SetConnection(FALSE, INTERNET_CONNECTION_LAN);
-  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "a failing network list decided";
-  doubles_.NetworkList().connectivityFails = 0;
-  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "the network list is not asked again";
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "WinInet stopped answering";
+  EXPECT_EQ(doubles_.NetworkList().classRequestCount, 1);
+}
+
+TEST_F(AutoSwitchTest, FailedCallOnAMeteredNetworkLeavesTheLastAnswerAndTheNextPollMakesANewList) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetConnection(TRUE, INTERNET_CONNECTION_LAN);
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_IPV4_INTERNET, NLM_CONNECTION_COST_VARIABLE);
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | AUTOSWITCH_TOOLTIPS | METERED_OFFLINE));
+  ExpectRedraw(tray_.Records().back(), AUTO_OFFLINE_PICTURE, L"Working Offline. AutoSwitch On (Metered)");
+  size_t redraws = tray_.Count();
+  LONG made = doubles_.NetworkList().createCount;
+  // Every object fails from its second poll on: the held one fails the next poll, a new one answers.
+  doubles_.NetworkList().laterPollsFail = RPC_E_DISCONNECTED;
+  RefreshTimes(THREE_POLLS);
+  EXPECT_TRUE(Offline());
+  EXPECT_EQ(doubles_.WinInet().setCount, 0) << "a failed call switched the state";
+  EXPECT_EQ(tray_.Count(), redraws) << "a failed call changed the icon";
+  EXPECT_EQ(doubles_.WinInet().connectedCheckCount, 0) << "WinInet answered for the failed list";
+  EXPECT_GE(doubles_.NetworkList().createCount - made, 1) << "no new list after the failure";
+}
+
+TEST_F(AutoSwitchTest, UnknownInternetCostLeavesTheCostToTheConnectedNetworks) {
+  doubles_.SetWorkingOffline(true);
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_DISCONNECTED);
+  NetworkListDoubleState& list = doubles_.NetworkList();
+  list.costAnswered = 1;
+  list.connectionCount = 2;
+  list.connectionCost[0] = NLM_CONNECTION_COST_FIXED;  // not connected: does not count
+  list.connectionConnected[1] = 1;
+  list.connectionCost[1] = NLM_CONNECTION_COST_UNRESTRICTED;
+  ASSERT_NO_FATAL_FAILURE(StartProgram(AUTOSWITCH | METERED_OFFLINE));
+  list.connectivity = NLM_CONNECTIVITY_IPV4_LOCALNETWORK;
+  EXPECT_GE(RefreshUntil([&] { return !Offline(); }, 3), 0) << "a metered network that is not connected counted";
+  list.connectionCost[1] = NLM_CONNECTION_COST_VARIABLE;
+  EXPECT_GE(RefreshUntil([&] { return Offline(); }, 3), 0) << "a connected metered network did not count";
 }
 
 TEST_F(AutoSwitchTest, MeteredConnectionCountsAsNoneWithTheOptionAndTheTipSaysSo) {

@@ -5,7 +5,9 @@
 #include "harness.h"
 
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <wininet.h>
+#include <netlistmgr.h>
 
 #include <memory>
 #include <vector>
@@ -16,6 +18,8 @@ namespace {
 const WORD IDM_EXIT = 40006;
 const int IDC_OPTIONS_CANCEL = 1007;
 const DWORD OPT_EXIT_AFTERWARDS = 0x00000002;
+const DWORD OPT_AUTOSWITCH = 0x00000004;
+const UINT MSG_EXIT = WM_USER + 2;
 const DWORD OPT_DELAYED_SETTING = 0x00000040;
 const DWORD STARTUP_OFFLINE = 1;
 const UINT_PTR TIMER_POLL = 101;
@@ -55,6 +59,26 @@ size_t CountOf(const harness::TrayRecorder& tray, DWORD message) {
   size_t count = 0;
   for (const harness::TrayRecord& record : tray.Records()) count += record.message == message;
   return count;
+}
+
+// Whether the process has ole32.dll loaded; nothing when its modules cannot be listed.
+std::optional<bool> HasCom(DWORD processId) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+  if (snapshot == INVALID_HANDLE_VALUE) return std::nullopt;
+  MODULEENTRY32W module = {sizeof module};
+  bool found = false;
+  for (BOOL more = Module32FirstW(snapshot, &module); more && !found; more = Module32NextW(snapshot, &module))
+    found = lstrcmpiW(module.szModule, L"ole32.dll") == 0;
+  CloseHandle(snapshot);
+  return found;
+}
+
+// A stand-in running copy, whose window reads the modules of the copy that sends it "exit".
+DWORD exitCopyId;
+std::optional<bool> exitCopyHasCom;
+LRESULT CALLBACK StandInProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == MSG_EXIT) exitCopyHasCom = HasCom(exitCopyId);
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 class Startup : public ::testing::Test {
@@ -113,6 +137,36 @@ TEST_F(Startup, NoWordsWithoutCopyRunTrayInstanceThatExitWordEndsWithZero) {
   EXPECT_EQ(std::optional<DWORD>(0), RunToEnd(stage, L"exit"));
   EXPECT_EQ(std::optional<DWORD>(0), running.WaitForExit()) << "the running copy did not end";
   EXPECT_TRUE(tray_.WaitForMatch(Call(NIM_DELETE, running.MainWindow())).has_value()) << "no NIM_DELETE";
+}
+
+// COM only where the connection is asked for: not in a copy that passes "exit" on, nor in a tray
+// instance with AutoSwitch off; a tray instance with AutoSwitch on has it.
+TEST_F(Startup, OnlyACopyThatAsksForTheConnectionLoadsCom) {
+  harness::Stage stage;
+  ASSERT_TRUE(stage.Ready());
+  WNDCLASSW standInClass = {0, StandInProc, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr, nullptr, nullptr,
+                            L"Corvalent"};
+  ASSERT_TRUE(RegisterClassW(&standInClass));
+  HWND standIn = CreateWindowW(L"Corvalent", L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  harness::Program exitCopy(stage);
+  ASSERT_TRUE(exitCopy.Start(L"exit"));
+  exitCopyId = exitCopy.ProcessId();
+  // It then waits for the stand-in's process to end, which it does not.
+  EXPECT_TRUE(harness::WaitUntil([] { return exitCopyHasCom.has_value(); }, exitCopy.Process()));
+  exitCopy.Kill();
+  DestroyWindow(standIn);
+  UnregisterClassW(L"Corvalent", GetModuleHandleW(nullptr));
+  EXPECT_EQ(std::optional<bool>(false), exitCopyHasCom);
+
+  doubles_.SetNetworkList(NLM_CONNECTIVITY_IPV4_INTERNET);
+  for (DWORD options : {0ul, OPT_AUTOSWITCH}) {
+    ASSERT_TRUE(WriteSettings(options, 0, 0, 8));
+    harness::Program running(stage);
+    StartTrayInstance(running, tray_, L"");
+    for (int tick = 0; tick < 3; tick++) EXPECT_TRUE(running.Send(harness::Timer(TIMER_POLL)));
+    EXPECT_EQ(std::optional<bool>(options != 0), HasCom(running.ProcessId())) << "options " << options;
+    EndFromMenu(running);
+  }
 }
 
 TEST_F(Startup, NoWordsWithRunningCopyShowAlreadyRunningBoxAndExitWithOne) {

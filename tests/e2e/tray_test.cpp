@@ -20,6 +20,7 @@ namespace {
 constexpr DWORD OPT_EXIT_AFTERWARDS = 0x02;
 constexpr DWORD OPT_AUTOSWITCH = 0x04;
 constexpr DWORD OPT_AUTOSWITCH_TOOLTIPS = 0x10;
+constexpr DWORD OPT_METERED_OFFLINE = 0x80;
 constexpr DWORD STARTUP_DEFAULT = 0;
 constexpr DWORD STARTUP_OFFLINE = 1;
 constexpr DWORD STARTUP_ONLINE = 2;
@@ -396,6 +397,31 @@ TEST_F(AutoSwitchTrayTest, AutoSwitchTipsNameTheConnection) {
                           {L"Working Offline. AutoSwitch On (Connected)", L"Working Online. AutoSwitch On (Connected)",
                            L"Working Online. AutoSwitch On (Not Connected)",
                            L"Working Offline. AutoSwitch On (Not Connected)"});
+}
+
+// AutoSwitch turned off in the Options dialog, and on again once the network has become metered:
+// the refresh after the dialog says so, whatever the polls before it left.
+TEST_F(TrayTest, AutoSwitchTurnedOnOnAMeteredNetworkSaysSoAtOnce) {
+  doubles.SetNetworkList(NLM_CONNECTIVITY_IPV4_INTERNET, NLM_CONNECTION_COST_UNRESTRICTED);
+  ASSERT_TRUE(StartTray(OPT_AUTOSWITCH | OPT_AUTOSWITCH_TOOLTIPS | OPT_METERED_OFFLINE, true));
+  std::vector<std::wstring> tips;
+  for (LONG cost : {NLM_CONNECTION_COST_UNRESTRICTED, NLM_CONNECTION_COST_FIXED}) {
+    doubles.NetworkList().cost = cost;
+    ASSERT_TRUE(program.Post(Command(IDM_OPTIONS)));
+    HWND dialog = WaitForShownDialog(program.ProcessId(), L"Corvalent Options");
+    ASSERT_NE(dialog, nullptr);
+    SendMessageW(GetDlgItem(dialog, IDC_AUTOSWITCH), BM_CLICK, 0, 0);
+    // Turned off right after a poll, AutoSwitch would leave two refreshes to wait before the next.
+    LONG polls = doubles.NetworkList().connectivityCount;
+    for (int tick = 0; tick < 3 && tips.empty() && doubles.NetworkList().connectivityCount == polls; tick++)
+      Handle(Timer(TIMER_POLL));
+    size_t from = tray.Count();
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OPTIONS_OK, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDC_OPTIONS_OK));
+    std::optional<TrayRecord> shown = NextModify(from);
+    ASSERT_TRUE(shown);
+    tips.push_back(shown->tip);
+  }
+  EXPECT_EQ(tips, (std::vector<std::wstring>{L"Working Offline. AutoSwitch Off", L"Working Offline. AutoSwitch On (Metered)"}));
 }
 
 TEST_F(TrayTest, LeftButtonDownTogglesAndRedrawsAtOnce) {
