@@ -1,5 +1,5 @@
 // End-to-end tests of requests that must not get lost: a copy that asks the running one to end
-// waits for its end, and the delayed setting or another copy meeting an open dialog. Program e2e_requests.
+// waits for its end, and every close meeting the menu or an open dialog. Program e2e_requests.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -261,5 +261,90 @@ TEST_F(RequestsTest, EndDuringTheOptionsDialogOfTheStartSetsNoDelayedTimerAndSho
   EXPECT_EQ(boxes->Count(), 0u) << ::testing::PrintToString(boxes->Boxes());
   EXPECT_EQ(doubles.WinInet().setCount, 1) << "the delayed setting ran";
 }
+
+// ---- Every close meets every modal state of the program: it ends that state (the delayed close
+// waits for a dialog, whose user may be editing) and is carried out after it; the process ends.
+
+enum class State { Menu, About, Options, Help };
+enum class Close { Exit, Uninstall, Delayed, SessionEnd };
+struct ModalCase {
+  std::string name;
+  State state;
+  Close close;
+};
+void PrintTo(const ModalCase& cell, std::ostream* out) { *out << cell.name; }
+
+class ModalCloseTest : public RequestsTest, public ::testing::WithParamInterface<ModalCase> {
+ protected:
+  // The state open: the menu shown, or the dialog (for the help box its Options dialog) shown.
+  HWND Open(const Program& program, State state) {
+    if (state == State::Menu) {
+      HWND menu = nullptr;
+      program.Post(TrayCallback(WM_RBUTTONDOWN));
+      WaitUntil([&] { return (menu = FindTopWindow(program.ProcessId(), L"#32768", nullptr)) && IsWindowVisible(menu); },
+                program.Process());
+      return menu;
+    }
+    program.Post(Command(state == State::About ? IDM_ABOUT : IDM_OPTIONS));
+    HWND dialog = WaitForDialog(program, state == State::About ? L"About Corvalent" : L"Corvalent Options");
+    if (dialog && state == State::Help) {
+      boxes->Hold();
+      HELPINFO help = {sizeof help, HELPINFO_WINDOW, IDC_EXIT_AFTERWARDS, GetDlgItem(dialog, IDC_EXIT_AFTERWARDS)};
+      DWORD_PTR result;
+      SendMessageTimeoutW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help), SMTO_NORMAL, 100, &result);
+      if (!boxes->WaitForBox(0)) return nullptr;
+    }
+    return dialog;
+  }
+};
+
+TEST_P(ModalCloseTest, CloseEndsTheStateFirstAndTheProcessWithinFiveSeconds) {
+  const ModalCase& cell = GetParam();
+  wchar_t folder[MAX_PATH] = L"";
+  DWORD size = sizeof folder;
+  RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders",
+               L"Startup", RRF_RT_REG_SZ, nullptr, folder, &size);
+  const std::wstring shortcut = JoinPath(folder, L"Corvalent.lnk");
+  CloseHandle(CreateFileW(shortcut.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(FileExists(shortcut));
+  ASSERT_TRUE(WriteSettingsKey(kDelayedExit, STARTUP_OFFLINE, 0, kLongDelay));
+  Program program(stage);
+  Start(&program, L"startup");
+  HWND opened = Open(program, cell.state);
+  ASSERT_TRUE(opened) << "the state did not open";
+
+  Program asking(stage);
+  if (cell.close == Close::Exit || cell.close == Close::Uninstall)
+    ASSERT_TRUE(asking.Start(cell.close == Close::Exit ? L"exit" : L"uninstall"));
+  if (cell.close == Close::SessionEnd) EXPECT_TRUE(program.Send(Message{WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP}));
+  if (cell.close == Close::Delayed) ASSERT_TRUE(program.Post(Timer(TIMER_DELAYED_SETTING)));
+  if (cell.close == Close::Delayed && cell.state != State::Menu) {
+    ASSERT_TRUE(Flush(program)) << "the delayed close did not wait for the dialog";
+    boxes->Release();
+    PostMessageW(opened, WM_CLOSE, 0, 0);
+  }
+  EXPECT_EQ(program.WaitForExit(kWaitMs), std::optional<DWORD>(0)) << "the process stays";
+  if (asking.ProcessId()) EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(ReadSettingsWord(L"Options").has_value(), cell.close != Close::Uninstall);
+  EXPECT_EQ(FileExists(shortcut), cell.close != Close::Uninstall);
+  EXPECT_EQ(boxes->Count(), cell.state == State::Help ? 1u : 0u) << ::testing::PrintToString(boxes->Boxes());
+  DeleteFileW(shortcut.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ModalCloseTest,
+    ::testing::ValuesIn([] {
+      const std::pair<const char*, State> states[] = {
+          {"Menu", State::Menu}, {"About", State::About}, {"Options", State::Options}, {"Help", State::Help}};
+      const std::pair<const char*, Close> closes[] = {
+          {"Exit", Close::Exit}, {"Uninstall", Close::Uninstall}, {"DelayedClose", Close::Delayed},
+          {"SessionEnd", Close::SessionEnd}};
+      std::vector<ModalCase> cells;
+      for (const auto& state : states) {
+        for (const auto& close : closes) cells.push_back({std::string(state.first) + close.first, state.second, close.second});
+      }
+      return cells;
+    }()),
+    [](const ::testing::TestParamInfo<ModalCase>& info) { return info.param.name; });
 
 }  // namespace
