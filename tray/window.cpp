@@ -43,12 +43,11 @@ static void EndModalLoops()
 void CloseMainWindow(HWND window)
 {
     if (modalDepth) {
-        windowClosing = 1;
-        closePending = 1;
+        windowClosing = closePending = 1;
         EndModalLoops();
         return;
     }
-    if (windowClosing)
+    if (windowClosing)  // a second close
         return;
     windowClosing = 1;
     DestroyWindow(window);
@@ -181,7 +180,7 @@ static int OnCommand(HWND window, WORD command)
     return -1;
 }
 
-const TPMPARAMS *TrayMenuExclusion(const RECT *icon, TPMPARAMS *params)
+TPMPARAMS *TrayMenuExclusion(const RECT *icon, TPMPARAMS *params)
 {
     if (!icon)
         return NULL;
@@ -203,17 +202,18 @@ static void OpenTrayMenu(POINT cursor)
     BeginModalCall();
     menuOpen = 1;
     UINT command = TrackPopupMenuEx(trayMenu, TPM_RIGHTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, at.x, at.y,
-                                    mainWindow, (TPMPARAMS *)TrayMenuExclusion(placed ? &icon : NULL, &params));
+                                    mainWindow, TrayMenuExclusion(placed ? &icon : NULL, &params));
     menuOpen = 0;
     // Lets the menu close when the user clicks elsewhere next time.
     PostMessageA(mainWindow, WM_NULL, 0, 0);
     EndModalCall();
-    if (windowClosing)
+    if (windowClosing)  // a close that came during the menu has begun
         return;
-    if (command == 0 || command == IDM_CANCEL)
+    if (command == 0 || command == IDM_CANCEL) {
         FocusTrayIcon();
-    else
-        OnCommand(mainWindow, (WORD)command);
+        return;
+    }
+    OnCommand(mainWindow, (WORD)command);
 }
 
 static void OnTrayNotify(WPARAM, LPARAM mouseMessage)

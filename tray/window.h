@@ -30,7 +30,7 @@ void ReportStartupFailure(const char *text);
 // place unknown) when the cursor is away from it, as after the menu key.
 POINT TrayMenuPoint(POINT cursor, const RECT *icon);
 // What keeps the menu off the icon (null: its place unknown): params, its rectangle excluded.
-const TPMPARAMS *TrayMenuExclusion(const RECT *icon, TPMPARAMS *params);
+TPMPARAMS *TrayMenuExclusion(const RECT *icon, TPMPARAMS *params);
 void CleanUp();
 
 #endif

@@ -263,10 +263,11 @@ TEST_F(RequestsTest, EndDuringTheOptionsDialogOfTheStartSetsNoDelayedTimerAndSho
 }
 
 // ---- Every close meets every modal state of the program: it ends that state (the delayed close
-// waits for a dialog, whose user may be editing) and is carried out after it; the process ends.
+// waits for a dialog, whose user may be editing, until the user closes it) and is carried out after
+// it; the process ends.
 
 enum class State { Menu, About, Options, Help };
-enum class Close { Exit, Uninstall, Delayed, SessionEnd };
+enum class Close { Exit, Uninstall, Delayed, SessionEnd, WindowClose };
 struct ModalCase {
   std::string name;
   State state;
@@ -318,6 +319,7 @@ TEST_P(ModalCloseTest, CloseEndsTheStateFirstAndTheProcessWithinFiveSeconds) {
     ASSERT_TRUE(asking.Start(cell.close == Close::Exit ? L"exit" : L"uninstall"));
   if (cell.close == Close::SessionEnd) EXPECT_TRUE(program.Send(Message{WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP}));
   if (cell.close == Close::Delayed) ASSERT_TRUE(program.Post(Timer(TIMER_DELAYED_SETTING)));
+  if (cell.close == Close::WindowClose) ASSERT_TRUE(program.Post(Message{WM_CLOSE, 0, 0}));  // as taskkill does
   if (cell.close == Close::Delayed && cell.state != State::Menu) {
     ASSERT_TRUE(Flush(program)) << "the delayed close did not wait for the dialog";
     boxes->Release();
@@ -338,7 +340,7 @@ INSTANTIATE_TEST_SUITE_P(
           {"Menu", State::Menu}, {"About", State::About}, {"Options", State::Options}, {"Help", State::Help}};
       const std::pair<const char*, Close> closes[] = {
           {"Exit", Close::Exit}, {"Uninstall", Close::Uninstall}, {"DelayedClose", Close::Delayed},
-          {"SessionEnd", Close::SessionEnd}};
+          {"SessionEnd", Close::SessionEnd}, {"WindowClose", Close::WindowClose}};
       std::vector<ModalCase> cells;
       for (const auto& state : states) {
         for (const auto& close : closes) cells.push_back({std::string(state.first) + close.first, state.second, close.second});
