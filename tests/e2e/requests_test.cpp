@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "harness.h"
@@ -262,91 +263,62 @@ TEST_F(RequestsTest, EndDuringTheOptionsDialogOfTheStartSetsNoDelayedTimerAndSho
   EXPECT_EQ(doubles.WinInet().setCount, 1) << "the delayed setting ran";
 }
 
-// ---- Every close meets every modal state of the program: it ends that state (the delayed close
-// waits for a dialog, whose user may be editing, until the user closes it) and is carried out after
-// it; the process ends.
+// ---- Every close meets every modal state: it ends the state first (the delayed close waits for a
+// dialog, whose user may be editing, until the user closes it), and the process ends.
+enum State { MENU, ABOUT, OPTIONS, HELP };
+enum Close { EXIT, UNINSTALL, DELAYED, SESSION_END, WINDOW_CLOSE };
+const char* const kStates[] = {"Menu", "About", "Options", "Help"};
+const char* const kCloses[] = {"Exit", "Uninstall", "DelayedClose", "SessionEnd", "WindowClose"};
 
-enum class State { Menu, About, Options, Help };
-enum class Close { Exit, Uninstall, Delayed, SessionEnd, WindowClose };
-struct ModalCase {
-  std::string name;
-  State state;
-  Close close;
-};
-void PrintTo(const ModalCase& cell, std::ostream* out) { *out << cell.name; }
-
-class ModalCloseTest : public RequestsTest, public ::testing::WithParamInterface<ModalCase> {
- protected:
-  // The state open: the menu shown, or the dialog (for the help box its Options dialog) shown.
-  HWND Open(const Program& program, State state) {
-    if (state == State::Menu) {
-      HWND menu = nullptr;
-      program.Post(TrayCallback(WM_RBUTTONDOWN));
-      WaitUntil([&] { return (menu = FindTopWindow(program.ProcessId(), L"#32768", nullptr)) && IsWindowVisible(menu); },
-                program.Process());
-      return menu;
-    }
-    program.Post(Command(state == State::About ? IDM_ABOUT : IDM_OPTIONS));
-    HWND dialog = WaitForDialog(program, state == State::About ? L"About Corvalent" : L"Corvalent Options");
-    if (dialog && state == State::Help) {
-      boxes->Hold();
-      HELPINFO help = {sizeof help, HELPINFO_WINDOW, IDC_EXIT_AFTERWARDS, GetDlgItem(dialog, IDC_EXIT_AFTERWARDS)};
-      DWORD_PTR result;
-      SendMessageTimeoutW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help), SMTO_NORMAL, 100, &result);
-      if (!boxes->WaitForBox(0)) return nullptr;
-    }
-    return dialog;
-  }
-};
+class ModalCloseTest : public RequestsTest, public ::testing::WithParamInterface<std::tuple<int, int>> {};
 
 TEST_P(ModalCloseTest, CloseEndsTheStateFirstAndTheProcessWithinFiveSeconds) {
-  const ModalCase& cell = GetParam();
+  const auto [state, close] = GetParam();
   wchar_t folder[MAX_PATH] = L"";
   DWORD size = sizeof folder;
-  RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders",
-               L"Startup", RRF_RT_REG_SZ, nullptr, folder, &size);
+  RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders", L"Startup",
+               RRF_RT_REG_SZ, nullptr, folder, &size);
   const std::wstring shortcut = JoinPath(folder, L"Corvalent.lnk");
   CloseHandle(CreateFileW(shortcut.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  ASSERT_TRUE(FileExists(shortcut));
-  ASSERT_TRUE(WriteSettingsKey(kDelayedExit, STARTUP_OFFLINE, 0, kLongDelay));
-  Program program(stage);
+  ASSERT_TRUE(WriteSettingsKey(kDelayedExit, STARTUP_OFFLINE, 0, kLongDelay) && FileExists(shortcut));
+  Program program(stage), asking(stage);
   Start(&program, L"startup");
-  HWND opened = Open(program, cell.state);
+  HWND opened = nullptr;
+  if (state == MENU && program.Post(TrayCallback(WM_RBUTTONDOWN))) {
+    WaitUntil([&] { return (opened = FindTopWindow(program.ProcessId(), L"#32768", nullptr)) && IsWindowVisible(opened); },
+              program.Process());
+  } else if (state != MENU && program.Post(Command(state == ABOUT ? IDM_ABOUT : IDM_OPTIONS))) {
+    opened = WaitForDialog(program, state == ABOUT ? L"About Corvalent" : L"Corvalent Options");
+  }
   ASSERT_TRUE(opened) << "the state did not open";
+  if (state == HELP) {  // the help box of a check box, shown before the send's short wait ends
+    boxes->Hold();
+    HELPINFO help = {sizeof help, HELPINFO_WINDOW, IDC_EXIT_AFTERWARDS, GetDlgItem(opened, IDC_EXIT_AFTERWARDS)};
+    DWORD_PTR result;
+    SendMessageTimeoutW(opened, WM_HELP, 0, reinterpret_cast<LPARAM>(&help), SMTO_NORMAL, 100, &result);
+    ASSERT_TRUE(boxes->WaitForBox(0).has_value());
+  }
 
-  Program asking(stage);
-  if (cell.close == Close::Exit || cell.close == Close::Uninstall)
-    ASSERT_TRUE(asking.Start(cell.close == Close::Exit ? L"exit" : L"uninstall"));
-  if (cell.close == Close::SessionEnd) EXPECT_TRUE(program.Send(Message{WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP}));
-  if (cell.close == Close::Delayed) ASSERT_TRUE(program.Post(Timer(TIMER_DELAYED_SETTING)));
-  if (cell.close == Close::WindowClose) ASSERT_TRUE(program.Post(Message{WM_CLOSE, 0, 0}));  // as taskkill does
-  if (cell.close == Close::Delayed && cell.state != State::Menu) {
+  if (close <= UNINSTALL) ASSERT_TRUE(asking.Start(close == EXIT ? L"exit" : L"uninstall"));
+  if (close == SESSION_END) EXPECT_TRUE(program.Send(Message{WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP}));
+  if (close == DELAYED || close == WINDOW_CLOSE)  // WM_CLOSE as taskkill sends it
+    ASSERT_TRUE(program.Post(close == DELAYED ? Timer(TIMER_DELAYED_SETTING) : Message{WM_CLOSE, 0, 0}));
+  if (close == DELAYED && state != MENU) {
     ASSERT_TRUE(Flush(program)) << "the delayed close did not wait for the dialog";
     boxes->Release();
     PostMessageW(opened, WM_CLOSE, 0, 0);
   }
   EXPECT_EQ(program.WaitForExit(kWaitMs), std::optional<DWORD>(0)) << "the process stays";
-  if (asking.ProcessId()) EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(0));
-  EXPECT_EQ(ReadSettingsWord(L"Options").has_value(), cell.close != Close::Uninstall);
-  EXPECT_EQ(FileExists(shortcut), cell.close != Close::Uninstall);
-  EXPECT_EQ(boxes->Count(), cell.state == State::Help ? 1u : 0u) << ::testing::PrintToString(boxes->Boxes());
+  if (close <= UNINSTALL) EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(ReadSettingsWord(L"Options").has_value(), close != UNINSTALL);
+  EXPECT_EQ(FileExists(shortcut), close != UNINSTALL);
+  EXPECT_EQ(boxes->Count(), state == HELP ? 1u : 0u) << ::testing::PrintToString(boxes->Boxes());
   DeleteFileW(shortcut.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    States, ModalCloseTest,
-    ::testing::ValuesIn([] {
-      const std::pair<const char*, State> states[] = {
-          {"Menu", State::Menu}, {"About", State::About}, {"Options", State::Options}, {"Help", State::Help}};
-      const std::pair<const char*, Close> closes[] = {
-          {"Exit", Close::Exit}, {"Uninstall", Close::Uninstall}, {"DelayedClose", Close::Delayed},
-          {"SessionEnd", Close::SessionEnd}, {"WindowClose", Close::WindowClose}};
-      std::vector<ModalCase> cells;
-      for (const auto& state : states) {
-        for (const auto& close : closes) cells.push_back({std::string(state.first) + close.first, state.second, close.second});
-      }
-      return cells;
-    }()),
-    [](const ::testing::TestParamInfo<ModalCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(States, ModalCloseTest, ::testing::Combine(::testing::Range(0, 4), ::testing::Range(0, 5)),
+                         [](const auto& info) {
+                           return std::string(kStates[std::get<0>(info.param)]) + kCloses[std::get<1>(info.param)];
+                         });
 
 }  // namespace
