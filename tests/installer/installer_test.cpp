@@ -558,11 +558,9 @@ TEST_F(Setup, SecondSetupWhileOneRunsIsRefused) {
 // gives up at once and says why in its exit code. One whose window goes but whose process stays is
 // still running: the setup replaces no installed file and the uninstaller removes none.
 TEST_F(Setup, RunningCopyThatDoesNotEndIsRefusedWithNothingChanged) {
-  const struct {
-    const wchar_t* how;  // slow_exit's word
-    bool uninstall;      // the uninstaller instead of the setup, over an installed copy
-    bool installed;
-  } rows[] = {{L"stay", false, false}, {L"linger", false, true}, {L"linger", true, true}};
+  // slow_exit's word, the uninstaller instead of the setup, over an installed copy
+  const struct { const wchar_t* how; bool uninstall, installed; } rows[] = {
+      {L"stay", false, false}, {L"linger", false, true}, {L"linger", true, true}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::wstring(row.how) + (row.uninstall ? L", uninstaller" : row.installed ? L", over a copy" : L""));
     std::wstring library = JoinPath(DefaultFolder(), L"CVConfig.dll");
