@@ -32,6 +32,7 @@ ManifestDPIAware true
 !define WINDOW_CLASS "Corvalent"
 !define MSG_EXIT 1026
 !define SYNCHRONIZE 0x00100000
+!define WAIT_OBJECT_0 0
 !define ERROR_ALREADY_EXISTS 183
 !define TOKEN_QUERY 0x0008
 !define TOKEN_ELEVATION 20
@@ -98,7 +99,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright © 2026 Bramlo
 ; Ends every running copy of Corvalent with the program's own command word $EndWord, run from
 ; $INSTDIR (or, when that is missing or fails to start, with the message that "exit" sends), and
 ; waits until each copy's process has ended. Sets $RunningBefore; sets the error flag when a copy
-; stays, at once when it refused the program's request.
+; stays or its process outlives the wait, at once when it refused the program's request.
 !macro END_RUNNING_COPIES un
 Function ${un}EndRunningCopies
   StrCpy $RunningBefore 0
@@ -136,9 +137,15 @@ Function ${un}EndRunningCopies
     ${If} $R4 <> 0
       SendMessage $R0 ${MSG_EXIT} 0 0 $R3 /TIMEOUT=${END_WAIT_MS}
     ${EndIf}
+    ; The process holds the files, not its window: one that outlives the wait still runs, even
+    ; with its window gone. A copy whose process can't be opened is looked for again by its window.
     ${If} $R2 P<> 0
-      System::Call 'kernel32::WaitForSingleObject(p R2, i ${END_WAIT_MS})'
+      System::Call 'kernel32::WaitForSingleObject(p R2, i ${END_WAIT_MS}) i .R4'
       System::Call 'kernel32::CloseHandle(p R2)'
+      ${If} $R4 <> ${WAIT_OBJECT_0}
+        SetErrors
+        Return
+      ${EndIf}
     ${EndIf}
   ${Loop}
 FunctionEnd

@@ -28,14 +28,18 @@ static HMODULE LoadConfigLibrary()
     return LoadLibraryW(path);
 }
 
+// A close that comes during the call (the library's dialogs and this file's boxes are modal) ends
+// them and is carried out once the call has returned.
 LONG CallConfig(LONG operation, Settings *record)
 {
     if (configBusy)
         return CONFIG_BUSY;
+    BeginModalCall();
     HMODULE library = LoadConfigLibrary();
     if (!library) {
         MessageBoxA(mainWindow, "Couldn't load CVConfig.DLL\n\nPlease re-install Corvalent.",
                     "Missing Corvalent DLL file", MB_ICONWARNING);
+        EndModalCall();
         return CONFIG_FAILED_LOAD;
     }
     configBusy = 1;
@@ -49,19 +53,22 @@ LONG CallConfig(LONG operation, Settings *record)
     }
     FreeLibrary(library);
     configBusy = 0;
-    CarryOutPendingRequests();
+    EndModalCall();
     return result;
 }
 
+// The hot key and the icon follow the dialog before a close that came meanwhile is carried out.
 int ShowOptions()
 {
     if (windowClosing || optionsOpen)
         return 1;
     optionsOpen = 1;
+    BeginModalCall();
     CallConfig(CFG_OPTIONS, &settings);
     UpdateHotKey();
     RefreshTray(1);
     optionsOpen = 0;
+    EndModalCall();
     return 0;
 }
 

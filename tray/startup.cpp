@@ -152,6 +152,14 @@ static int CreateMainWindow(HINSTANCE instance)
     return 1;
 }
 
+// A box of the running tray: a close that comes while it is open ends it and follows it.
+static void ReportTrayFailure(const char *text)
+{
+    BeginModalCall();
+    MessageBoxA(mainWindow, text, "Corvalent", MB_ICONWARNING);
+    EndModalCall();
+}
+
 static int RunTrayInstance(HINSTANCE instance)
 {
     if (!CreateMainWindow(instance))
@@ -161,7 +169,7 @@ static int RunTrayInstance(HINSTANCE instance)
     LoadDialUpApi();
     UpdateHotKey();
     if (!StartPollTimer()) {
-        MessageBoxA(mainWindow, "Couldn't create a timer", "Corvalent", MB_ICONWARNING);
+        ReportTrayFailure("Couldn't create a timer");
         // Take the icon and the hot key away with the window before ending.
         CloseMainWindow(mainWindow);
         CleanUp();
@@ -171,8 +179,7 @@ static int RunTrayInstance(HINSTANCE instance)
         ShowOptions();
     if (cmdStartup && !windowClosing && (settings.options & OPT_DELAYED_SETTING)
         && !SetTimer(mainWindow, TIMER_DELAYED_SETTING, DelayedSettingPeriod(), NULL))
-        MessageBoxA(mainWindow, "Couldn't create a timer for the delayed setting.", "Corvalent",
-                    MB_ICONWARNING);
+        ReportTrayFailure("Couldn't create a timer for the delayed setting.");
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -196,7 +203,8 @@ static void RestrictLibrarySearch()
 }
 
 // The exit code of a copy whose request the running copy refused: that copy runs elevated and its
-// message filter lets no request of an unelevated copy through (one of an older Corvalent).
+// message filter lets the request of an unelevated copy through only for "exit" (none at all in
+// one of an older Corvalent).
 #define EXIT_REQUEST_REFUSED ERROR_ACCESS_DENIED
 
 // Says why "options" went nowhere, where there is a desktop to show it on. "exit" and "uninstall"
@@ -233,6 +241,16 @@ static int RequestEnd(HWND runningCopy, UINT message)
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+int UninstallAfterAnswer(HWND runningCopy, int answer)
+{
+    if (answer != EXIT_REQUEST_REFUSED)
+        return answer;
+    int ended = RequestEnd(runningCopy, MSG_EXIT);
+    if (ended == 0)
+        CallConfig(CFG_UNINSTALL, NULL);
+    return ended;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     RestrictLibrarySearch();
@@ -253,6 +271,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         SetOffline(0);  // before any request
     if (cmdUninstall && runningCopy) {
         int ended = RequestEnd(runningCopy, MSG_UNINSTALL);
+        ended = UninstallAfterAnswer(runningCopy, ended);
         SetOffline(0);
         return ended;
     }

@@ -15,5 +15,10 @@ extern int cmdUninstall;
 extern int cmdStartup;
 
 int ParseCommandLine(HWND owner, const char *text);
+// "uninstall" after the running copy's answer to it (0 ended, 1 not ended, 5 refused): a copy that
+// refused it runs elevated and takes "exit" alone, so this copy ends it with "exit" and, once its
+// process has ended, removes the shortcut and the settings itself (same user, same files).
+// Returns the exit code.
+int UninstallAfterAnswer(HWND runningCopy, int answer);
 
 #endif

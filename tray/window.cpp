@@ -14,13 +14,40 @@ HMENU trayMenu;
 int windowClosing;
 static UINT taskbarCreatedMsg;
 
-// Requests that came while a library call was running; carried out once it has returned.
-static int uninstallPending;
+// The modal calls under way on this thread: the menu, a library call, a message box. A close that
+// comes meanwhile is noted, the loops are ended, and it is carried out once the last has returned,
+// so no modal loop runs under a destroyed window or meets the quit message.
+static int modalDepth;
+static int menuOpen;
 static int closePending;
+static int uninstallPending;
+static int delayedClosePending;
+
+// A dialog box of this thread (the library's dialogs, a message box, the help box) closes as its
+// close box closes it.
+static BOOL CALLBACK CloseDialogBox(HWND window, LPARAM)
+{
+    char className[8];
+    if (GetClassNameA(window, className, sizeof className) && lstrcmpA(className, "#32770") == 0)
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+static void EndModalLoops()
+{
+    if (menuOpen)
+        EndMenu();
+    EnumThreadWindows(GetCurrentThreadId(), CloseDialogBox, 0);
+}
 
 void CloseMainWindow(HWND window)
 {
-    if (windowClosing)
+    if (modalDepth) {
+        windowClosing = closePending = 1;
+        EndModalLoops();
+        return;
+    }
+    if (windowClosing)  // a second close
         return;
     windowClosing = 1;
     DestroyWindow(window);
@@ -57,44 +84,6 @@ POINT TrayMenuPoint(POINT cursor, const RECT *icon)
     return middle;
 }
 
-static void OnTrayNotify(WPARAM, LPARAM mouseMessage)
-{
-    POINT cursor = {};
-    GetCursorPos(&cursor);
-    if (mouseMessage == WM_LBUTTONDOWN) {
-        SetOffline(IsOffline() == 1 ? 0 : 1);
-        RefreshTray(1);
-    } else if (mouseMessage == WM_RBUTTONDOWN) {
-        RECT icon;
-        POINT at = TrayMenuPoint(cursor, GetTrayIconRect(&icon) ? &icon : NULL);
-        SetForegroundWindow(mainWindow);
-        TrackPopupMenu(trayMenu, TPM_RIGHTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, mainWindow, NULL);
-        // Lets the menu close when the user clicks elsewhere next time.
-        PostMessageA(mainWindow, WM_NULL, 0, 0);
-        FocusTrayIcon();
-    }
-}
-
-// The close after the delayed setting; while a dialog is open it waits for the dialog's end,
-// and goes ahead only if Exit afterwards is still set then.
-static void CloseAfterDelayedSetting()
-{
-    if (!(settings.options & OPT_EXIT_AFTERWARDS))
-        return;
-    if (configBusy) {
-        closePending = 1;
-        return;
-    }
-    SendMessageA(mainWindow, WM_CLOSE, 0, 0);
-}
-
-static void OnDelayedSetting(HWND window)
-{
-    KillTimer(window, TIMER_DELAYED_SETTING);
-    ApplyStartupMode();
-    CloseAfterDelayedSetting();
-}
-
 static void OnDestroy(HWND window)
 {
     KillTimer(window, TIMER_POLL);
@@ -103,24 +92,66 @@ static void OnDestroy(HWND window)
     PostQuitMessage(0);
 }
 
-// Refused while a dialog is open: the close ends the dialog, and the uninstall follows its call.
-static void OnUninstall(HWND window)
+// The close after the delayed setting; while a library dialog is open it waits for the dialog's
+// end (the user may be editing the options), and goes ahead only if Exit afterwards is still set then.
+static void CloseAfterDelayedSetting(HWND window)
 {
-    if (CallConfig(CFG_UNINSTALL, NULL) == CONFIG_BUSY)
-        uninstallPending = 1;
+    if (!(settings.options & OPT_EXIT_AFTERWARDS))
+        return;
+    if (configBusy) {
+        delayedClosePending = 1;
+        return;
+    }
     CloseMainWindow(window);
 }
 
-void CarryOutPendingRequests()
+static void OnDelayedSetting(HWND window)
+{
+    KillTimer(window, TIMER_DELAYED_SETTING);
+    ApplyStartupMode();
+    CloseAfterDelayedSetting(window);
+}
+
+// While a modal call runs, the uninstall waits for its end, as the close does.
+static void OnUninstall(HWND window)
+{
+    if (modalDepth)
+        uninstallPending = 1;
+    else
+        CallConfig(CFG_UNINSTALL, NULL);
+    CloseMainWindow(window);
+}
+
+// The uninstall's own call ends in EndModalCall, which carries out the close noted with it.
+static void CarryOutPendingRequests()
 {
     if (uninstallPending) {
         uninstallPending = 0;
         CallConfig(CFG_UNINSTALL, NULL);
     }
+    if (delayedClosePending) {
+        delayedClosePending = 0;
+        CloseAfterDelayedSetting(mainWindow);
+    }
     if (closePending) {
         closePending = 0;
-        CloseAfterDelayedSetting();
+        DestroyWindow(mainWindow);
     }
+}
+
+void BeginModalCall()
+{
+    modalDepth++;
+}
+
+void EndModalCall()
+{
+    modalDepth--;
+    if (modalDepth == 0)
+        CarryOutPendingRequests();
+    // Whatever ended the window meanwhile, the message loop must still end.
+    if (mainWindow && !IsWindow(mainWindow))
+        PostQuitMessage(0);
 }
 
 // Returns 0 when the command was handled, -1 when it goes to the default handling.
@@ -149,6 +180,54 @@ static int OnCommand(HWND window, WORD command)
     return -1;
 }
 
+TPMPARAMS *TrayMenuExclusion(const RECT *icon, TPMPARAMS *params)
+{
+    if (!icon)
+        return NULL;
+    params->cbSize = sizeof *params;
+    params->rcExclude = *icon;
+    return params;
+}
+
+// The command chosen runs once the menu has closed; a cancelled menu hands the focus back.
+static void OpenTrayMenu(POINT cursor)
+{
+    RECT icon;
+    TPMPARAMS params;
+    if (windowClosing || menuOpen)
+        return;
+    BOOL placed = GetTrayIconRect(&icon);
+    POINT at = TrayMenuPoint(cursor, placed ? &icon : NULL);
+    SetForegroundWindow(mainWindow);
+    BeginModalCall();
+    menuOpen = 1;
+    UINT command = TrackPopupMenuEx(trayMenu, TPM_RIGHTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, at.x, at.y,
+                                    mainWindow, TrayMenuExclusion(placed ? &icon : NULL, &params));
+    menuOpen = 0;
+    // Lets the menu close when the user clicks elsewhere next time.
+    PostMessageA(mainWindow, WM_NULL, 0, 0);
+    EndModalCall();
+    if (windowClosing)  // a close that came during the menu has begun
+        return;
+    if (command == 0 || command == IDM_CANCEL) {
+        FocusTrayIcon();
+        return;
+    }
+    OnCommand(mainWindow, (WORD)command);
+}
+
+static void OnTrayNotify(WPARAM, LPARAM mouseMessage)
+{
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    if (mouseMessage == WM_LBUTTONDOWN) {
+        SetOffline(IsOffline() == 1 ? 0 : 1);
+        RefreshTray(1);
+    } else if (mouseMessage == WM_RBUTTONDOWN) {
+        OpenTrayMenu(cursor);
+    }
+}
+
 static void OnTimer(HWND window, WPARAM timer)
 {
     if (timer == TIMER_POLL)
@@ -174,14 +253,14 @@ static int RunsElevated()
     return read && elevation.TokenIsElevated;
 }
 
-// A copy running elevated gets no message from unelevated processes unless it lets it through:
-// the shell's restart, and the requests of other copies, which ask only what this copy's own user
-// may do anyway. An ordinary copy keeps the filter as it is: opened, it would let every lower
-// integrity level in, a sandboxed process's requests too. Windows 7 and later filter per window,
-// Vista per process; XP not at all.
+// A copy running elevated gets no message from lower integrity levels unless it lets it through, and
+// the system's filter admits a message from every lower level, Low (a sandboxed process) included.
+// So it admits only what a copy of the user's needs: the shell's restart, and "exit". "uninstall" is
+// done by the asking copy itself once this one has ended; "options" stays refused. An ordinary copy
+// keeps the filter as it is. Windows 7 and later filter per window, Vista per process; XP not at all.
 static void AllowMessagesFromUnelevated(HWND window)
 {
-    const UINT messages[] = { taskbarCreatedMsg, MSG_SHOW_OPTIONS, MSG_EXIT, MSG_UNINSTALL };
+    const UINT messages[] = { taskbarCreatedMsg, MSG_EXIT };
     if (!RunsElevated())
         return;
     HMODULE user32 = GetModuleHandleA("user32.dll");
@@ -246,7 +325,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         ShowOptions();
         return 0;
     case MSG_EXIT:
+    case WM_CLOSE:
         CloseMainWindow(window);
+        return 0;
+    case WM_ENDSESSION:
+        // The Restart Manager's close (a setup must replace the program's files): end as "exit" does.
+        if (wParam && (lParam & ENDSESSION_CLOSEAPP))
+            CloseMainWindow(window);
         return 0;
     case MSG_UNINSTALL:
         OnUninstall(window);

@@ -291,7 +291,7 @@ TEST_F(AboutOpenTest, UninstallWhileAboutIsOpenEndsTheBoxThenUninstallsAndEndsTh
   ASSERT_TRUE(about);
 
   EXPECT_TRUE(program.Send(Message{MSG_UNINSTALL, 0, 0}));
-  EXPECT_FALSE(IsWindow(about)) << "the About box outlived the request";
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, program.Process())) << "the About box outlived the request";
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
   EXPECT_EQ(ReadSettingsWord(L"Options"), std::nullopt) << "the settings key is still there";
   EXPECT_FALSE(FileExists(startup.Shortcut())) << "the shortcut is still there";

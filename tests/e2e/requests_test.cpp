@@ -1,11 +1,12 @@
 // End-to-end tests of requests that must not get lost: a copy that asks the running one to end
-// waits for its end, and the delayed setting or another copy meeting an open dialog. Program e2e_requests.
+// waits for its end, and every close meeting the menu or an open dialog. Program e2e_requests.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "harness.h"
@@ -261,5 +262,63 @@ TEST_F(RequestsTest, EndDuringTheOptionsDialogOfTheStartSetsNoDelayedTimerAndSho
   EXPECT_EQ(boxes->Count(), 0u) << ::testing::PrintToString(boxes->Boxes());
   EXPECT_EQ(doubles.WinInet().setCount, 1) << "the delayed setting ran";
 }
+
+// ---- Every close meets every modal state: it ends the state first (the delayed close waits for a
+// dialog, whose user may be editing, until the user closes it), and the process ends.
+enum State { MENU, ABOUT, OPTIONS, HELP };
+enum Close { EXIT, UNINSTALL, DELAYED, SESSION_END, WINDOW_CLOSE };
+const char* const kStates[] = {"Menu", "About", "Options", "Help"};
+const char* const kCloses[] = {"Exit", "Uninstall", "DelayedClose", "SessionEnd", "WindowClose"};
+
+class ModalCloseTest : public RequestsTest, public ::testing::WithParamInterface<std::tuple<int, int>> {};
+
+TEST_P(ModalCloseTest, CloseEndsTheStateFirstAndTheProcessWithinFiveSeconds) {
+  const auto [state, close] = GetParam();
+  wchar_t folder[MAX_PATH] = L"";
+  DWORD size = sizeof folder;
+  RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell folders", L"Startup",
+               RRF_RT_REG_SZ, nullptr, folder, &size);
+  const std::wstring shortcut = JoinPath(folder, L"Corvalent.lnk");
+  CloseHandle(CreateFileW(shortcut.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(WriteSettingsKey(kDelayedExit, STARTUP_OFFLINE, 0, kLongDelay) && FileExists(shortcut));
+  Program program(stage), asking(stage);
+  Start(&program, L"startup");
+  HWND opened = nullptr;
+  if (state == MENU && program.Post(TrayCallback(WM_RBUTTONDOWN))) {
+    WaitUntil([&] { return (opened = FindTopWindow(program.ProcessId(), L"#32768", nullptr)) && IsWindowVisible(opened); },
+              program.Process());
+  } else if (state != MENU && program.Post(Command(state == ABOUT ? IDM_ABOUT : IDM_OPTIONS))) {
+    opened = WaitForDialog(program, state == ABOUT ? L"About Corvalent" : L"Corvalent Options");
+  }
+  ASSERT_TRUE(opened) << "the state did not open";
+  if (state == HELP) {  // the help box of a check box, shown before the send's short wait ends
+    boxes->Hold();
+    HELPINFO help = {sizeof help, HELPINFO_WINDOW, IDC_EXIT_AFTERWARDS, GetDlgItem(opened, IDC_EXIT_AFTERWARDS)};
+    DWORD_PTR result;
+    SendMessageTimeoutW(opened, WM_HELP, 0, reinterpret_cast<LPARAM>(&help), SMTO_NORMAL, 100, &result);
+    ASSERT_TRUE(boxes->WaitForBox(0).has_value());
+  }
+
+  if (close <= UNINSTALL) ASSERT_TRUE(asking.Start(close == EXIT ? L"exit" : L"uninstall"));
+  if (close == SESSION_END) EXPECT_TRUE(program.Send(Message{WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP}));
+  if (close == DELAYED || close == WINDOW_CLOSE)  // WM_CLOSE as taskkill sends it
+    ASSERT_TRUE(program.Post(close == DELAYED ? Timer(TIMER_DELAYED_SETTING) : Message{WM_CLOSE, 0, 0}));
+  if (close == DELAYED && state != MENU) {
+    ASSERT_TRUE(Flush(program)) << "the delayed close did not wait for the dialog";
+    boxes->Release();
+    PostMessageW(opened, WM_CLOSE, 0, 0);
+  }
+  EXPECT_EQ(program.WaitForExit(kWaitMs), std::optional<DWORD>(0)) << "the process stays";
+  if (close <= UNINSTALL) EXPECT_EQ(asking.WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_EQ(ReadSettingsWord(L"Options").has_value(), close != UNINSTALL);
+  EXPECT_EQ(FileExists(shortcut), close != UNINSTALL);
+  EXPECT_EQ(boxes->Count(), state == HELP ? 1u : 0u) << ::testing::PrintToString(boxes->Boxes());
+  DeleteFileW(shortcut.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(States, ModalCloseTest, ::testing::Combine(::testing::Range(0, 4), ::testing::Range(0, 5)),
+                         [](const auto& info) {
+                           return std::string(kStates[std::get<0>(info.param)]) + kCloses[std::get<1>(info.param)];
+                         });
 
 }  // namespace

@@ -832,10 +832,14 @@ TEST_F(TrayMenuTest, MenuOpensAtTheCursorWithTheCheckOnTheWorkingState) {
 
   // Choosing "Work O&ffline" by its key sends the command that sets offline.
   LONG sets = SetCount();
+  count = tray.Count();
   PostMessageW(VisibleMenu(), WM_CHAR, 'f', 0);
   ASSERT_TRUE(doubles.WaitFor([&](const DoubleStateBlock& block) { return block.wininet.setCount > sets; }));
   ASSERT_TRUE(WaitForMenuClosed());
   ExpectLastSetOffline();
+  std::vector<TrayRecord> shown = tray.Records();
+  EXPECT_TRUE(std::none_of(shown.begin() + count, shown.end(), [](const TrayRecord& r) { return r.message == NIM_SETFOCUS; }))
+      << "the focus went back to the shell although a command was chosen";
 
   // "&Cancel" closes the menu and does nothing else.
   ASSERT_TRUE(OpenMenu(&menu));

@@ -555,17 +555,31 @@ TEST_F(Setup, SecondSetupWhileOneRunsIsRefused) {
 }
 
 // A running copy that stays after it was asked to end and waited for is not asked again: the setup
-// gives up at once, installs nothing and says why in its exit code.
-TEST_F(Setup, RunningCopyThatDoesNotEndIsRefusedWithNothingInstalled) {
-  Started& stays = Start(L"\"" + JoinPath(harness::TestsFolder(), L"slow_exit.exe") + L"\" stay");
-  ASSERT_NE(harness::WaitForTopWindow(stays.ProcessId(), L"Corvalent", nullptr, kWaitMs, stays.Process()), nullptr);
+// gives up at once and says why in its exit code. One whose window goes but whose process stays is
+// still running: the setup replaces no installed file and the uninstaller removes none.
+TEST_F(Setup, RunningCopyThatDoesNotEndIsRefusedWithNothingChanged) {
+  // slow_exit's word, the uninstaller instead of the setup, over an installed copy
+  const struct { const wchar_t* how; bool uninstall, installed; } rows[] = {
+      {L"stay", false, false}, {L"linger", false, true}, {L"linger", true, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::wstring(row.how) + (row.uninstall ? L", uninstaller" : row.installed ? L", over a copy" : L""));
+    std::wstring library = JoinPath(DefaultFolder(), L"CVConfig.dll");
+    if (row.installed) InstallSilently();
+    if (row.installed) std::ofstream(library.c_str(), std::ios::binary | std::ios::app) << "as it was";
+    std::string before = FileBytes(library);
+    Started& stays = Start(L"\"" + JoinPath(harness::TestsFolder(), L"slow_exit.exe") + L"\" " + row.how);
+    ASSERT_NE(harness::WaitForTopWindow(stays.ProcessId(), L"Corvalent", nullptr, kWaitMs, stays.Process()), nullptr);
 
-  ULONGLONG started = GetTickCount64();
-  EXPECT_EQ(RunToEnd(SetupCommand(L"/S")), kCopyRunning);
-  EXPECT_LT(GetTickCount64() - started, 30000u) << "asked the same copy again";
-  ExpectNothingInstalledIn(DefaultFolder());
-  TerminateProcess(stays.Process(), 0);
-  WaitForSingleObject(stays.Process(), kWaitMs);
+    ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(RunToEnd(row.uninstall ? L"\"" + JoinPath(DefaultFolder(), L"Uninstall.exe") + L"\" /S _?=" + DefaultFolder()
+                                     : SetupCommand(L"/S")), kCopyRunning);
+    EXPECT_LT(GetTickCount64() - started, 30000u) << "asked the same copy again";
+    EXPECT_EQ(FileBytes(library), before) << "a file was replaced or removed while the copy ran";
+    EXPECT_EQ(harness::FileExists(InstalledProgram()), row.installed);
+    if (!row.installed) ExpectNothingInstalledIn(DefaultFolder());
+    TerminateProcess(stays.Process(), 0);
+    WaitForSingleObject(stays.Process(), kWaitMs);
+  }
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // A stand-in for a running Corvalent that is slow to end: a window of class "Corvalent" that goes
 // at once on the message "exit" sends, in a process that ends only a while later; started with
-// "stay", one that does not end at all. Used by installer_test.
+// "stay", one that does not end at all; with "linger", one whose process stays once its window has gone.
+// Used by installer_test.
 #include <windows.h>
 
 static const UINT MSG_EXIT = 1026;        // what a copy started with "exit" sends to the running one
 static const DWORD LINGER_MS = 2000;      // from the end of the window to the end of the process
 
 static bool stays;
+static bool lingers;
 
 static LRESULT CALLBACK StandInWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == MSG_EXIT && !stays) {
@@ -22,6 +24,7 @@ static LRESULT CALLBACK StandInWindowProc(HWND window, UINT message, WPARAM wPar
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR words, int) {
   stays = lstrcmpW(words, L"stay") == 0;
+  lingers = lstrcmpW(words, L"linger") == 0;
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = StandInWindowProc;
   windowClass.hInstance = instance;
@@ -33,6 +36,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR words, int) {
   }
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-  Sleep(LINGER_MS);  // the slow end under test, not a wait for anything
+  Sleep(lingers ? INFINITE : LINGER_MS);  // the slow end under test, not a wait for anything
   return 0;
 }

@@ -414,4 +414,25 @@ TEST_F(CommandLine, RandomBytesWithSpacesAndTabsNeverCrashAndReportTheFirstUnkno
   }
 }
 
+// "uninstall" refused by the running copy (it runs elevated): this copy ends it with "exit" and
+// uninstalls once its process has ended, here this test's, which outlives the wait. Other answers stand.
+UINT standInRequest;
+LRESULT CALLBACK StandInCopy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message >= WM_USER) standInRequest = message;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(Uninstall, RefusedByAnElevatedCopyEndsItWithExitAndRemovesNothingWhileItRuns) {
+  HWND copy = CreateWindowExW(0, L"Static", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(SetWindowLongPtrW(copy, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StandInCopy)) && harness::WriteSettingsKey(0));
+  for (int answer : {0, 1, static_cast<int>(ERROR_ACCESS_DENIED)}) {
+    standInRequest = 0;
+    EXPECT_EQ(UninstallAfterAnswer(copy, answer), answer == 0 ? 0 : 1);
+    EXPECT_EQ(standInRequest, answer > 1 ? 1026u : 0u) << answer;  // MSG_EXIT
+  }
+  EXPECT_TRUE(harness::ReadSettingsWord(L"Options").has_value()) << "uninstalled beside a running copy";
+  harness::DeleteSettingsKey();
+  DestroyWindow(copy);
+}
+
 }  // namespace

@@ -1,5 +1,5 @@
 // Tests of where the tray menu opens: at the pointer, or at the middle of the icon when the pointer
-// is elsewhere and the shell tells where the icon is. Part of tray_units.
+// is elsewhere and the shell tells where the icon is, beside the icon. Part of tray_units.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -19,10 +19,14 @@ struct AnchorCase {
 
 class TrayMenuPointTest : public ::testing::TestWithParam<AnchorCase> {};
 
-TEST_P(TrayMenuPointTest, MenuOpensAtThePointerOrAtTheIconWhenThePointerIsElsewhere) {
+TEST_P(TrayMenuPointTest, MenuOpensAtThePointerOrAtTheIconWhenThePointerIsElsewhereButNeverOverTheIcon) {
   POINT at = TrayMenuPoint(GetParam().pointer, GetParam().icon);
   EXPECT_EQ(at.x, GetParam().menu.x);
   EXPECT_EQ(at.y, GetParam().menu.y);
+  TPMPARAMS params = {};
+  const TPMPARAMS* exclusion = TrayMenuExclusion(GetParam().icon, &params);
+  ASSERT_EQ(exclusion != nullptr, GetParam().icon != nullptr) << "the icon's rectangle is kept clear when known";
+  if (exclusion) EXPECT_TRUE(exclusion->cbSize == sizeof params && EqualRect(&exclusion->rcExclude, GetParam().icon));
 }
 
 INSTANTIATE_TEST_SUITE_P(Anchors, TrayMenuPointTest,
