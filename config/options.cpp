@@ -298,13 +298,33 @@ static INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wPar
     return FALSE;
 }
 
+typedef BOOL (WINAPI *InitCommonControlsExProc)(const INITCOMMONCONTROLSEX *);
+
+// The hot-key control's class lives in the common controls, which no other call of the library
+// needs: loaded for the dialog alone, so that loading and saving the settings keeps them (their
+// classes and pages) out of the program. The program's manifest still redirects the name to
+// version 6; without it the system folder's copy (Windows 7 without the search flags: the classic
+// search, as an import had).
+static HMODULE LoadCommonControls(void)
+{
+    HMODULE library = LoadLibraryExA("comctl32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library && GetLastError() == ERROR_INVALID_PARAMETER)
+        library = LoadLibraryA("comctl32.dll");
+    InitCommonControlsExProc initCommonControlsEx =
+        library ? (InitCommonControlsExProc)(void (*)())GetProcAddress(library, "InitCommonControlsEx") : NULL;
+    INITCOMMONCONTROLSEX controls = { sizeof controls, ICC_HOTKEY_CLASS };
+    if (initCommonControlsEx)
+        initCommonControlsEx(&controls);
+    return library;
+}
+
 int RunOptionsDialog(HWND owner, Settings *settings)
 {
-    // The hot-key control's class lives in the common controls.
-    INITCOMMONCONTROLSEX controls = { sizeof controls, ICC_HOTKEY_CLASS };
-    InitCommonControlsEx(&controls);
+    HMODULE commonControls = LoadCommonControls();
     editedSettings = settings;
     DialogBoxParamA(moduleHandle, MAKEINTRESOURCEA(IDD_OPTIONS), owner, OptionsDialogProc, 0);
     DestroyDialogIcons();
+    if (commonControls)
+        FreeLibrary(commonControls);
     return 0;
 }

@@ -38,6 +38,7 @@ figure() {
 
 heap_allocations() {
   awk '
+    { sub(/\r$/, "") }
     /^idle_bench: window start / { pid = $4; inside = 1; next }
     /^idle_bench: window end / { inside = 0; next }
     inside && index($0, pid ":") == 1 && /:trace:heap:Rtl(Re)?AllocateHeap / { count++ }

@@ -130,6 +130,7 @@ class SettingsStoreTest : public ::testing::Test {
     RedirectStartupFolder();
     library = LoadLibraryW(JoinPath(BinFolder(), L"CVConfig.dll").c_str());
     ASSERT_NE(library, nullptr) << "error " << GetLastError();
+    EXPECT_EQ(GetModuleHandleW(L"comctl32.dll"), nullptr) << "the library brings the common controls in";
     entry = reinterpret_cast<CVCInterfaceProc>(reinterpret_cast<void (*)()>(GetProcAddress(library, "CVCInterface")));
     ASSERT_NE(entry, nullptr);
   }

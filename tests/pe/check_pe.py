@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 # Reads the PE headers of the deliverables and checks their hardening and reproducibility: ASLR with
 # a relocation section, DEP, high-entropy VA on 64-bit, no stack exception handlers on 32-bit, stack
-# cookies, run from swap on removable and network media, a program manifest aware of each monitor's
-# DPI with the system's as fallback, no time stamps, no build paths. Run by ctest.
+# cookies of our own guard and no cryptographic provider, run from swap on removable and network
+# media, a program manifest aware of each monitor's DPI with the system's as fallback, no time
+# stamps, no build paths. Run by ctest.
 import struct
 import sys
 
@@ -20,9 +21,15 @@ DPI_SETTINGS = (b"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/Window
                 b"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
                 b"PerMonitorV2, System</dpiAwareness>")
 PE32_PLUS = 0x20B
-# The stack check's failure report (GCC's libssp, linked in statically): the linker takes it in only
-# when a function of the image checks a stack cookie, since nothing else calls it.
-STACK_CHECK_FAILURE = b"*** stack smashing detected ***"
+# The stack check's failure end, the fast-fail request with its code (mov ecx,
+# FAST_FAIL_STACK_COOKIE_CHECK_FAILURE; int 0x29): the linker keeps it only when a function of the
+# image checks a stack cookie, since nothing else calls it. A newer MinGW runtime brings one of the
+# same kind, so the cookie's value before start-up seeds it (common/stackguard.cpp), pointer-sized,
+# tells that the image has our guard and not the runtime's.
+STACK_CHECK_FAILURE = b"\xb9\x02\x00\x00\x00\xcd\x29"
+UNSEEDED_GUARD = 0x2B992DDFA232BB40
+# GCC's libssp seeds its cookie through a cryptographic provider, in every image's start-up code.
+CRYPTO_PROVIDER = b"CryptAcquireContext"
 EXPORT, RESOURCE, BASERELOC, DEBUG = 0, 2, 5, 6
 
 
@@ -85,6 +92,11 @@ def problems(path, forbidden):
         found.append("DllCharacteristics 0x%04x lacks 0x%04x" % (image.dll_characteristics, wanted & ~image.dll_characteristics))
     if STACK_CHECK_FAILURE not in image.data:
         found.append("no function checks a stack cookie")
+    guard = struct.pack("<Q", UNSEEDED_GUARD) if image.magic == PE32_PLUS else struct.pack("<I", UNSEEDED_GUARD & 0xFFFFFFFF)
+    if guard not in image.data:
+        found.append("the stack cookie is not our stack guard's")
+    if CRYPTO_PROVIDER in image.data:
+        found.append("imports CryptAcquireContext")
     if image.characteristics & RELOCS_STRIPPED:
         found.append("relocations stripped (Characteristics 0x%04x)" % image.characteristics)
     if image.characteristics & RUN_FROM_SWAP != RUN_FROM_SWAP:
