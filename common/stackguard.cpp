@@ -24,7 +24,7 @@ __attribute__((noreturn)) void __stack_chk_fail(void)
 
 // A new cookie for each load of the image: the time, the process and thread ids, the tick count,
 // the performance counter and where the stack and the image lie. Loads no library.
-static void SeedStackGuard(void)
+static int SeedStackGuard(void)
 {
     FILETIME now;
     LARGE_INTEGER counter;
@@ -36,8 +36,10 @@ static void SeedStackGuard(void)
                      ^ (ULONGLONG)(UINT_PTR)&__stack_chk_guard << 24;
     UINT_PTR guard = (UINT_PTR)(seed ^ seed >> 29);
     __stack_chk_guard = guard == UNSEEDED_GUARD ? ~guard : guard;
+    return 0;
 }
 
 // The C runtime calls the entries of this table from the image's entry point, before the C++
 // constructors, WinMain or DllMain: no protected function is on the stack when the cookie changes.
-__attribute__((section(".CRT$XIB"), used)) static void (*seedAtStart)(void) = SeedStackGuard;
+// An entry of this table returns 0 for success, as runtimes that check it expect.
+__attribute__((section(".CRT$XIB"), used)) static int (*seedAtStart)(void) = SeedStackGuard;
