@@ -297,7 +297,8 @@ class Setup : public ::testing::Test {
                                     kWaitMs, &result));
     ASSERT_TRUE(harness::WaitUntil([&] { return !IsWindow(dialog); }));
     ASSERT_EQ(LinkTarget(StartupShortcut()), path);
-    ASSERT_TRUE(KeyExists(kSettingsKey));
+    // The library writes the settings once its dialog has gone, in the program's own process.
+    ASSERT_TRUE(harness::WaitUntil([] { return KeyExists(kSettingsKey); })) << "no settings key";
   }
 
   // Runs the uninstaller as Apps & features does with its QuietUninstallString.
